@@ -1,0 +1,40 @@
+// Identifiers of the catalogue texts that the program shows.
+#pragma once
+
+#include "resources/messages.h"
+
+namespace esc {
+
+inline constexpr MessageId MSG_READY = 40000;
+inline constexpr MessageId MSG_INSTRUCTIONS = 40001;
+inline constexpr MessageId MSG_UPDATE_FAILED_CAPTION = 40002;
+inline constexpr MessageId MSG_ADDRESS_FAILED = 40008;
+inline constexpr MessageId MSG_BLOCK_FAILED = 40009;
+inline constexpr MessageId MSG_REGISTRATION_FAILED = 40011;
+inline constexpr MessageId MSG_APPLICATION_ERROR_CAPTION = 40012;
+inline constexpr MessageId MSG_WRONG_MODE = 40015;
+inline constexpr MessageId MSG_NO_UPDATABLE_ESC = 40016;
+inline constexpr MessageId MSG_NO_UNIT = 40017;
+inline constexpr MessageId MSG_CONNECTION_LOST = 40020;
+inline constexpr MessageId MSG_UNIT_NOT_DETECTED = 40022;
+inline constexpr MessageId MSG_OLDER_FIRMWARE = 40023;
+inline constexpr MessageId MSG_OLDER_FIRMWARE_CAPTION = 40025;
+inline constexpr MessageId MSG_LOCK_FAILED = 40026;
+inline constexpr MessageId MSG_UNLOCK_FAILED = 40027;
+inline constexpr MessageId MSG_ERASE_FAILED = 40028;
+inline constexpr MessageId MSG_PROGRESS_TITLE = 40029;
+inline constexpr MessageId MSG_UPDATE_FAILED_NOTICE = 40030;
+inline constexpr MessageId MSG_UPDATE_SUCCEEDED = 40032;
+inline constexpr MessageId MSG_INCOMPATIBLE_CAPTION = 40033;
+inline constexpr MessageId MSG_INCOMPATIBLE = 40034;
+inline constexpr MessageId MSG_INCOMPATIBLE_HEADING = 40035;
+inline constexpr MessageId MSG_ERROR_CODE_LINE = 40036;
+inline constexpr MessageId MSG_CONFIRM_CAPTION = 40037;
+inline constexpr MessageId MSG_CONFIRM = 40038;
+inline constexpr MessageId MSG_LABEL_UNIT = 40039;
+inline constexpr MessageId MSG_LABEL_BOOTLOADER = 40040;
+inline constexpr MessageId MSG_LABEL_ESC = 40041;
+// The selected firmware image is missing from the program.
+inline constexpr MessageId MSG_IMAGE_MISSING = 40042;
+
+}  // namespace esc

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the builds and tests need, skipping those already
+# present. Run as root (or through sudo) on Debian 12.
+#   scripts/install-deps.sh          native build and tests, MinGW-w64 cross build
+#   scripts/install-deps.sh --wine   additionally Wine, Xvfb and ImageMagick for the
+#                                    Windows program's tests and screenshots
+set -euo pipefail
+
+packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev
+  clang-format g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  python3)
+if [[ "${1:-}" == "--wine" ]]; then
+  packages+=(wine wine64 xvfb xauth imagemagick x11-utils)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
