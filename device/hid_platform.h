@@ -54,6 +54,9 @@ struct HidPlatform {
   void (*sleep)(void* context, std::uint32_t milliseconds);
   // Monotonic time in microseconds, used to pace waits from a deadline.
   std::uint64_t (*nowMicroseconds)(void* context);
+  // Blocks until nowMicroseconds reaches the deadline (at once if it has passed), with
+  // sub-millisecond precision, so that paced waits last what they say and no more.
+  void (*sleepUntil)(void* context, std::uint64_t deadlineMicroseconds);
 };
 
 // The table the link uses; installed once at program start (or by a test).
