@@ -1,0 +1,203 @@
+#include <windows.h>
+// dbt.h relies on the Windows types being declared first.
+#include <dbt.h>
+
+#include "device/report_layout.h"
+#include "resources/message_ids.h"
+#include "resources/resource_ids.h"
+#include "ui/texts.h"
+#include "ui/win32/device_broadcast.h"
+#include "ui/win32/main_dialog.h"
+#include "ui/win32/wide_text.h"
+
+namespace esc {
+namespace {
+
+// The HID device-interface class, the value HidD_GetHidGuid reports. Written out so that
+// registering for notifications does not need HID.DLL.
+constexpr GUID HID_INTERFACE_CLASS = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+constexpr INT_PTR REGISTRATION_FAILED_RESULT = 1;
+
+// Heading, blank line and instructions: each part fits one message buffer.
+constexpr std::size_t STATUS_TEXT_UNITS = 2 * MESSAGE_BUFFER_UNITS + 4;
+
+static_assert(sizeof(DEV_BROADCAST_HDR) == BROADCAST_HEADER_BYTES, "broadcast header layout");
+static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) == INTERFACE_NAME_OFFSET,
+              "device interface broadcast layout");
+static_assert(DBT_DEVTYP_DEVICEINTERFACE == DEVICE_TYPE_INTERFACE, "device interface type");
+
+enum class Outcome {
+  NoUnit,
+  WrongMode,
+  NoUpdatableEsc,
+  Supported,
+  AcceptedWithoutTarget,
+  Incompatible
+};
+
+// The decision for a unit that `open` found and identified.
+Outcome classifyOpenUnit() {
+  if (deviceLink.unitWrongMode != 0) {
+    return Outcome::WrongMode;
+  }
+  if (deviceLink.escStatus != ESC_STATUS_READY) {
+    return Outcome::NoUpdatableEsc;
+  }
+  switch (classifyController(escModelCode(deviceLink), updateTarget)) {
+    case ClassificationResult::Supported:
+      return Outcome::Supported;
+    case ClassificationResult::AcceptedWithoutTarget:
+      return Outcome::AcceptedWithoutTarget;
+    case ClassificationResult::Incompatible:
+      break;
+  }
+  return Outcome::Incompatible;
+}
+
+MessageId headingOf(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::WrongMode:
+      return MSG_WRONG_MODE;
+    case Outcome::NoUpdatableEsc:
+      return MSG_NO_UPDATABLE_ESC;
+    case Outcome::Incompatible:
+      return MSG_INCOMPATIBLE_HEADING;
+    case Outcome::NoUnit:
+    case Outcome::Supported:
+    case Outcome::AcceptedWithoutTarget:
+      break;
+  }
+  return MSG_NO_UNIT;
+}
+
+void enableUpdate(BOOL enable) { EnableWindow(GetDlgItem(mainWindow, IDC_UPDATE), enable); }
+
+void showStatus(MessageId id) {
+  char16_t text[MESSAGE_BUFFER_UNITS];
+  loadMessage(id, text);
+  SetDlgItemTextW(mainWindow, IDC_STATUS_PANEL, wide(text));
+}
+
+void showIncompatibleBox() {
+  char16_t format[MESSAGE_BUFFER_UNITS];
+  char16_t text[MESSAGE_BUFFER_UNITS];
+  char16_t caption[MESSAGE_BUFFER_UNITS];
+  loadMessage(MSG_INCOMPATIBLE, format);
+  formatIncompatibleText(format, text, MESSAGE_BUFFER_UNITS);
+  loadMessage(MSG_INCOMPATIBLE_CAPTION, caption);
+  MessageBoxW(mainWindow, wide(text), wide(caption), MB_OK | MB_ICONINFORMATION);
+}
+
+// No unit, wrong mode, no updatable ESC, incompatible: the link is given up. The box
+// opens with the link already closed, so device events during it see the closed state.
+void giveUpUnit(Outcome outcome) {
+  enableUpdate(FALSE);
+  close(deviceLink);
+  if (outcome == Outcome::Incompatible) {
+    showIncompatibleBox();
+  }
+  ShowStatusWithInstructions(headingOf(outcome));
+}
+
+// Only while no link is open: an open link, whatever its state, keeps its unit until that
+// unit's removal. A failed attempt changes nothing on the screen.
+void OnDeviceArrival(const DeviceBroadcast& broadcast) {
+  if (broadcast.deviceType != DEVICE_TYPE_INTERFACE || isOpen(deviceLink)) {
+    return;
+  }
+  if (open(deviceLink) != LINK_OK) {
+    return;
+  }
+  const Outcome outcome = classifyOpenUnit();
+  switch (outcome) {
+    case Outcome::Supported:
+      showStatus(MSG_READY);
+      RefreshVersionDisplay();
+      enableUpdate(TRUE);
+      break;
+    case Outcome::AcceptedWithoutTarget:
+      break;
+    default:
+      giveUpUnit(outcome);
+      break;
+  }
+}
+
+void OnDeviceRemoval(const DeviceBroadcast& broadcast) {
+  if (broadcast.deviceType != DEVICE_TYPE_INTERFACE || !isOpen(deviceLink) ||
+      broadcast.interfaceName == nullptr ||
+      !sameDevicePath(broadcast.interfaceName, deviceLink.devicePath.get())) {
+    return;
+  }
+  close(deviceLink);
+  enableUpdate(FALSE);
+  RefreshVersionDisplay();
+  ShowStatusWithInstructions(MSG_CONNECTION_LOST);
+}
+
+}  // namespace
+
+bool RegisterDeviceNotifications(HWND window) {
+  DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_reserved = 0;
+  filter.dbcc_classguid = HID_INTERFACE_CLASS;
+  deviceNotification = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  if (deviceNotification != nullptr) {
+    return true;
+  }
+  char16_t caption[MESSAGE_BUFFER_UNITS];
+  char16_t text[MESSAGE_BUFFER_UNITS];
+  loadMessage(MSG_APPLICATION_ERROR_CAPTION, caption);
+  loadMessage(MSG_REGISTRATION_FAILED, text);
+  MessageBoxW(window, wide(text), wide(caption), MB_OK | MB_ICONERROR);
+  EndDialog(window, REGISTRATION_FAILED_RESULT);
+  return false;
+}
+
+void DetectUnitAtStartup() {
+  const Outcome outcome = open(deviceLink) == LINK_OK ? classifyOpenUnit() : Outcome::NoUnit;
+  switch (outcome) {
+    case Outcome::Supported:
+      showStatus(MSG_READY);
+      enableUpdate(TRUE);
+      break;
+    case Outcome::AcceptedWithoutTarget:
+      break;
+    default:
+      giveUpUnit(outcome);
+      break;
+  }
+  RefreshVersionDisplay();
+}
+
+BOOL OnDeviceChange(WPARAM event, LPARAM data) {
+  if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) {
+    return FALSE;
+  }
+  const DeviceBroadcast broadcast = readDeviceBroadcast(reinterpret_cast<const void*>(data));
+  if (!broadcast.readable) {
+    return TRUE;
+  }
+  if (event == DBT_DEVICEARRIVAL) {
+    OnDeviceArrival(broadcast);
+  } else {
+    OnDeviceRemoval(broadcast);
+  }
+  return TRUE;
+}
+
+void ShowStatusWithInstructions(MessageId heading) {
+  char16_t headingText[MESSAGE_BUFFER_UNITS];
+  char16_t instructions[MESSAGE_BUFFER_UNITS];
+  char16_t text[STATUS_TEXT_UNITS];
+  loadMessage(heading, headingText);
+  loadMessage(MSG_INSTRUCTIONS, instructions);
+  composeStatusWithInstructions(headingText, instructions, text, STATUS_TEXT_UNITS);
+  SetDlgItemTextW(mainWindow, IDC_STATUS_PANEL, wide(text));
+}
+
+}  // namespace esc

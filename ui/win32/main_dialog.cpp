@@ -1,0 +1,131 @@
+#include "ui/win32/main_dialog.h"
+
+#include "resources/message_ids.h"
+#include "resources/resource_ids.h"
+#include "ui/texts.h"
+#include "ui/win32/system_libraries.h"
+#include "ui/win32/wide_text.h"
+#include "updater/run_update.h"
+
+namespace esc {
+
+HINSTANCE appInstance = nullptr;
+HWND mainWindow = nullptr;
+HDEVNOTIFY deviceNotification = nullptr;
+HidLink deviceLink;
+UpdateTarget updateTarget{};
+
+namespace {
+
+constexpr COLORREF THIRD_ROW_TEXT_COLOUR = RGB(255, 0, 0);
+
+// Background for the red row's two statics: made on first use, deleted once the dialog
+// has ended, so that no brush is created per message.
+HBRUSH thirdRowBrush = nullptr;
+
+void setRowLabel(HWND window, int control, MessageId text) {
+  char16_t label[MESSAGE_BUFFER_UNITS];
+  loadMessage(text, label);
+  SetDlgItemTextW(window, control, wide(label));
+}
+
+void CloseMainDialog(HWND window) {
+  if (deviceNotification != nullptr) {
+    UnregisterDeviceNotification(deviceNotification);
+    deviceNotification = nullptr;
+  }
+  close(deviceLink);
+  EndDialog(window, IDCANCEL);
+}
+
+// Close is IDCANCEL, so Escape, the caption's close box and Enter (Close is the default
+// button) arrive here the same way. The notification code is deliberately not examined.
+INT_PTR OnCommand(HWND window, WPARAM wParam) {
+  switch (LOWORD(wParam)) {
+    case IDCANCEL:
+      CloseMainDialog(window);
+      return TRUE;
+    case IDC_UPDATE:
+      runUpdate(deviceLink, updateTarget, windowsUpdatePort());
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+// Only the third row (the ESC firmware that gets replaced) is red; every other static,
+// the read-only status panel included, keeps the default colours.
+INT_PTR OnControlColour(HDC dc, HWND control) {
+  if (control != GetDlgItem(mainWindow, IDC_ROW3_LABEL) &&
+      control != GetDlgItem(mainWindow, IDC_ROW3_VALUE)) {
+    return FALSE;
+  }
+  if (thirdRowBrush == nullptr) {
+    thirdRowBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+  }
+  SetTextColor(dc, THIRD_ROW_TEXT_COLOUR);
+  SetBkMode(dc, TRANSPARENT);
+  return reinterpret_cast<INT_PTR>(thirdRowBrush);
+}
+
+void releaseDialogResources() {
+  if (thirdRowBrush != nullptr) {
+    DeleteObject(thirdRowBrush);
+    thirdRowBrush = nullptr;
+  }
+}
+
+}  // namespace
+
+int RunUpdaterProgram(HINSTANCE instance) {
+  initCommonControls();
+  appInstance = instance;
+  deviceLink = HidLink{};
+  DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+  mainWindow = nullptr;
+  releaseDialogResources();
+  releaseSystemLibraries();
+  return 0;
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      InitMainDialog(window);
+      return TRUE;
+    case WM_PAINT:
+      PaintLogo(window);
+      return FALSE;
+    case WM_COMMAND:
+      return OnCommand(window, wParam);
+    case WM_CTLCOLORSTATIC:
+      return OnControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_DEVICECHANGE:
+      return OnDeviceChange(wParam, lParam);
+    default:
+      return FALSE;
+  }
+}
+
+void InitMainDialog(HWND window) {
+  mainWindow = window;
+
+  // The pointer-sized setter: on 64-bit Windows SetClassLongW would cut the icon handle
+  // to 32 bits.
+  const HICON icon = LoadIconW(appInstance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
+  SetClassLongPtrW(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+
+  char16_t title[TITLE_UNITS];
+  formatTitle(title);
+  SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide(title)));
+
+  setRowLabel(window, IDC_ROW1_LABEL, MSG_LABEL_UNIT);
+  setRowLabel(window, IDC_ROW2_LABEL, MSG_LABEL_BOOTLOADER);
+  setRowLabel(window, IDC_ROW3_LABEL, MSG_LABEL_ESC);
+
+  if (RegisterDeviceNotifications(window)) {
+    DetectUnitAtStartup();
+  }
+}
+
+}  // namespace esc

@@ -1,0 +1,24 @@
+// DLLs that Windows does not pin to System32 (msimg32 and comctl32 are not known DLLs)
+// are never imported statically: a copy planted beside the program would be loaded
+// instead. They are loaded at run time from System32 only.
+#pragma once
+
+#include <windows.h>
+
+namespace esc {
+
+using TransparentBltFunction = BOOL(WINAPI*)(HDC destination, int x, int y, int width, int height,
+                                             HDC source, int sourceX, int sourceY, int sourceWidth,
+                                             int sourceHeight, UINT transparentColour);
+
+// Loads comctl32 (kept until releaseSystemLibraries) and registers the progress bar
+// class. Without it the progress window cannot be created, which the update tolerates.
+void initCommonControls();
+
+// msimg32's TransparentBlt, loaded on first use; null when it is unavailable.
+TransparentBltFunction transparentBlt();
+
+// Frees what the two functions above loaded.
+void releaseSystemLibraries();
+
+}  // namespace esc
