@@ -4,7 +4,7 @@ build with missing or malformed images fail, and the two embeddings.
     python3 firmware_images_tool_test.py PATH/TO/firmware_images.py
 """
 
-import importlib.util
+import importlib
 import io
 import re
 import sys
@@ -19,10 +19,8 @@ EXPECTED_SIZES = {122: 62848, 151: 90256, 157: 90256, 158: 90256,
 
 def load_tool(path):
     sys.dont_write_bytecode = True  # keep the source tree clean
-    spec = importlib.util.spec_from_file_location("firmware_images", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    sys.path.insert(0, str(Path(path).resolve().parent))
+    return importlib.import_module(Path(path).stem)
 
 
 TOOL = None
