@@ -3,10 +3,18 @@
 
 #include "device/hid_link.h"
 #include "updater/classification.h"
+#include "updater/firmware_image.h"
 #include "updater/update_port.h"
 
 namespace esc {
 
-void runUpdate(HidLink& link, UpdateTarget& target, const UpdatePort& port);
+using ImageLoader = FirmwareImage (*)(std::uint16_t imageId);
+
+// Asks, then writes the firmware image selected for `target` to the ESC behind the open
+// link. Every failure closes the link and goes to port.reportError; success leaves the
+// link open with the new firmware version recorded. `loadImage` is replaceable so that
+// tests can feed images of any size.
+void runUpdate(HidLink& link, UpdateTarget& target, const UpdatePort& port,
+               ImageLoader loadImage = loadFirmwareImage);
 
 }  // namespace esc
