@@ -394,7 +394,7 @@ INSTANTIATE_TEST_SUITE_P(
                     MSG_BLOCK_FAILED, LINK_READ_FAILED, sim::SIM_ERROR_DEVICE_NOT_CONNECTED, true},
         FailureCase{"LastBlockStatus", withStatus(sim::atBlock(FaultKind::ErrorStatus, 1881), 3),
                     MSG_BLOCK_FAILED, 3, 0, true}),
-    [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<FailureCase>& param) { return param.param.name; });
 
 TEST_F(RunUpdateTest, EraseFailureIsReportedOnlyAfterTheEraseHasHadItsTime) {
   connect();
