@@ -13,6 +13,7 @@ known=" advapi32.dll clbcatq.dll combase.dll comdlg32.dll coml2.dll difxapi.dll 
   user32.dll wldap32.dll ws2_32.dll "
 # Loaded at run time on purpose; a static import would bring back the planting risk.
 forbidden=" hid.dll setupapi.dll "
+known=" $(echo $known) "  # one space between names, so that " name " matches any of them
 
 [ $# -gt 0 ] || { echo "usage: $0 program.exe..." >&2; exit 2; }
 status=0
