@@ -2,6 +2,8 @@
 // dbt.h relies on the Windows types being declared first.
 #include <dbt.h>
 
+#include <cstddef>
+
 #include "device/report_layout.h"
 #include "resources/message_ids.h"
 #include "resources/resource_ids.h"
@@ -26,7 +28,8 @@ constexpr std::size_t STATUS_TEXT_UNITS = 2 * MESSAGE_BUFFER_UNITS + 4;
 static_assert(sizeof(DEV_BROADCAST_HDR) == BROADCAST_HEADER_BYTES, "broadcast header layout");
 static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) == INTERFACE_NAME_OFFSET,
               "device interface broadcast layout");
-static_assert(DBT_DEVTYP_DEVICEINTERFACE == DEVICE_TYPE_INTERFACE, "device interface type");
+static_assert(static_cast<std::uint32_t>(DBT_DEVTYP_DEVICEINTERFACE) == DEVICE_TYPE_INTERFACE,
+              "device interface type");
 
 enum class Outcome {
   NoUnit,

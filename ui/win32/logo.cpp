@@ -25,7 +25,7 @@ void PaintLogo(HWND window) {
   const HBITMAP logo = LoadBitmapW(appInstance, MAKEINTRESOURCEW(IDB_LOGO));
   if (logo != nullptr) {
     BITMAP size{};
-    GetObjectW(logo, sizeof size, &size);
+    GetObjectW(logo, static_cast<int>(sizeof size), &size);
     const HDC source = CreateCompatibleDC(target);
     const HGDIOBJ previous = SelectObject(source, logo);
 
