@@ -1,0 +1,43 @@
+// The small top-level window "Simulated programming unit" beside the updater's dialog:
+// it plugs the emulated unit in and out, sets what the unit and its ESC report, arms a
+// fault for the next update and shows the unit's state.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "emulator/sim_bus.h"
+#include "ui/sim/sim_settings.h"
+
+namespace esc::sim {
+
+struct Simulator {
+  Bus bus;
+  std::size_t unit = NO_DEVICE;
+  std::size_t otherDevice = NO_DEVICE;  // a HID device that is no programming unit
+  UnitSettings settings{};              // what the unit was last plugged in with
+  // Per device of the bus: plugged as far as the dialog was told. Changes the bus makes
+  // on its own (a fault that pulls the unit) are told at the next safe moment.
+  std::vector<bool> toldPlugged;
+  HWND window = nullptr;
+  std::string shownReadout;
+  ULONGLONG lastRefreshTick = 0;
+};
+
+// Puts the other device and the unit on the bus, in this enumeration order, gives the
+// unit the settings' identity, plugs it in or not, and arms the settings' fault.
+void setUpBus(Simulator& simulator, const UnitSettings& settings);
+
+// Creates and shows the window; null when that fails. `simulator` must outlive it.
+HWND createSimulatorWindow(HINSTANCE instance, Simulator& simulator);
+
+// Updates the read-out and the plug buttons. Sends no notification and pumps no
+// messages, so it is safe while the update blocks the thread. Throttled, it does nothing
+// within a quarter of a second of the last refresh.
+enum class Refresh { Throttled, Now };
+void refreshReadout(Simulator& simulator, Refresh when);
+
+}  // namespace esc::sim
