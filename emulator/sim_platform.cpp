@@ -129,11 +129,13 @@ InterfaceLookup interfaceAt(void* context, std::uint32_t index, std::u16string& 
     return InterfaceLookup::End;
   }
   const Device& device = bus.devices[bus.snapshot[index]];
+  // The path is handed over even when the lookup fails, as a half-filled buffer could be:
+  // a link that used it anyway would open a device it was told nothing valid about.
+  path = device.path;
   if (device.detailUnavailable) {
     bus.lastError = SIM_ERROR_INSUFFICIENT_BUFFER;
     return InterfaceLookup::DetailUnavailable;
   }
-  path = device.path;
   return InterfaceLookup::Found;
 }
 
