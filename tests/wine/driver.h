@@ -1,0 +1,170 @@
+// The Wine test driver's shared pieces: test results, the simulated program's process
+// and windows, bounded waits, the texts the program must show, and screenshots.
+//
+// The driver runs as a separate process on the same (virtual) display. It reads the
+// program's windows from outside: statics, buttons and captions with
+// InternalGetWindowText (no message is sent, so this works while the program's thread
+// is busy), the status panel with WM_GETTEXT under a time limit, and it presses buttons
+// with posted messages. Every wait has a time limit.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "resources/messages.h"
+
+namespace driver {
+
+// ---- Results -------------------------------------------------------------------------
+
+struct Test {
+  const char* name;
+  int failures;
+};
+
+// Counts and prints a failure when `passed` is false; returns `passed`.
+bool check(Test& test, bool passed, const char* format, ...);
+// Compares a text the program shows with the one expected, printing both on a mismatch.
+bool checkText(Test& test, const char* what, const std::wstring& shown,
+               const std::wstring& expected);
+// Prints an informational line under the current test.
+void note(const char* format, ...);
+
+// UTF-8 with CR and LF made visible, cut to a readable length.
+std::string printable(const std::wstring& text);
+
+// ---- Waits ---------------------------------------------------------------------------
+
+inline constexpr DWORD POLL_MS = 50;
+inline constexpr DWORD START_TIMEOUT_MS = 30000;
+inline constexpr DWORD STATE_TIMEOUT_MS = 10000;
+// A full update paces 42.7 s of waits; the margin covers a slow machine.
+inline constexpr DWORD UPDATE_TIMEOUT_MS = 120000;
+
+// Polls `condition` until it holds or `timeoutMs` have passed.
+template <typename Condition>
+bool waitUntil(DWORD timeoutMs, Condition condition) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (condition()) {
+      return true;
+    }
+    if (GetTickCount64() >= end) {
+      return false;
+    }
+    Sleep(POLL_MS);
+  }
+}
+
+// ---- The simulated program ----------------------------------------------------------
+
+struct EnvironmentSetting {
+  const wchar_t* name;
+  const wchar_t* value;
+};
+
+using Settings = std::vector<EnvironmentSetting>;
+
+struct Sim {
+  PROCESS_INFORMATION process{};
+  HWND dialog = nullptr;      // the updater's main dialog
+  HWND unitWindow = nullptr;  // "Simulated programming unit"
+};
+
+void setSimPath(const std::wstring& path);
+
+// Starts the program with the driver's environment, less every ESCSIM_* variable, plus
+// `settings`. Only the process; see startSim for the windows.
+bool launchSim(Test& test, Sim& sim, const Settings& settings);
+// Launches and waits until the dialog and the simulator window exist and the dialog is
+// visible or has a box open (a box during the start-up detection comes first).
+bool startSim(Test& test, Sim& sim, const Settings& settings);
+// True when the process ended within the time limit; `exitCode` is then its code.
+bool waitForExit(Sim& sim, DWORD timeoutMs, DWORD& exitCode);
+// Ends the program if it still runs (Close, then termination), and releases its handles.
+void stopSim(Sim& sim);
+
+// ---- Windows and controls ------------------------------------------------------------
+
+std::wstring windowText(HWND window);
+std::wstring controlText(HWND dialog, int id);
+// The text of an Edit control, which keeps it in its own buffer; false when the owner
+// thread does not answer in time (for instance during the update's block loop).
+bool readEditText(HWND edit, std::wstring& text);
+bool responsive(HWND window);
+bool controlEnabled(HWND dialog, int id);
+// Presses a button as a click would (BM_CLICK, posted).
+void pressButton(HWND dialog, int id);
+// Posts the WM_COMMAND a click on control `id` sends, whatever the control's state.
+void postCommand(HWND window, int id);
+bool setControlText(HWND dialog, int id, const wchar_t* text);
+
+// The first top-level window of the process with this class whose title and owner match
+// (a null title or owner matches any).
+HWND findWindow(DWORD processId, const wchar_t* className, const wchar_t* title, HWND owner);
+
+struct MessageBoxView {
+  HWND window = nullptr;
+  std::wstring caption;
+  std::wstring text;
+  bool hasOk = false;
+  bool hasCancel = false;
+  bool hasYes = false;
+  bool hasNo = false;
+};
+
+// Waits for a message box of the process owned by `owner` (null: one without owner).
+bool waitForMessageBox(const Sim& sim, HWND owner, DWORD timeoutMs, MessageBoxView& box);
+// Presses one of the box's buttons and waits until the box is gone.
+bool answerMessageBox(const MessageBoxView& box, int buttonId);
+
+// Waits until the status panel shows `expected` (and the dialog answers); `shown` gets
+// the last text read.
+bool waitForPanel(const Sim& sim, const std::wstring& expected, DWORD timeoutMs,
+                  std::wstring& shown);
+// The value of one "name: value" line of the simulator's read-out ("" when absent).
+std::string readoutValue(const Sim& sim, const char* name);
+bool waitForReadout(const Sim& sim, const char* name, const char* value, DWORD timeoutMs);
+
+// ---- Checks of the main dialog ------------------------------------------------------
+
+// Waits for the panel text; reports the difference when it does not come.
+bool checkPanel(Test& test, const Sim& sim, const std::wstring& expected, DWORD timeoutMs);
+// The closed state of the version rows: "0.0.0" three times, all six controls disabled.
+void checkRowsClosed(Test& test, const Sim& sim);
+// An open unit's rows: the three values and the first row's label, all six enabled.
+void checkRowsShow(Test& test, const Sim& sim, const wchar_t* unit, const wchar_t* bootloader,
+                   const wchar_t* esc, const wchar_t* unitLabel);
+void checkUpdateEnabled(Test& test, const Sim& sim, bool enabled);
+// True when a child window of `dialog` shows exactly `text`.
+bool hasChildWithText(HWND dialog, const std::wstring& text);
+
+// ---- Expected texts ------------------------------------------------------------------
+
+// Fixed literal of the program, the same in every language.
+inline constexpr wchar_t MAIN_TITLE[] = L"VELMOR TESSARO HVI FW Updater 1.1 Bootloader update";
+
+std::wstring expectedText(esc::Language language, esc::MessageId id);
+// Heading, one blank line, the connection instructions.
+std::wstring withInstructions(esc::Language language, esc::MessageId heading);
+// The error box's text: the message, CR LF and the code line with both values.
+std::wstring errorBoxText(esc::Language language, esc::MessageId message, std::uint32_t errorValue,
+                          std::uint32_t systemError);
+// The incompatibility box's text, the supported type in place of its %s.
+std::wstring incompatibleText(esc::Language language);
+
+// The user-interface language this run is meant to have (0: any); see --ui-language.
+void setExpectedUiLanguage(LANGID language);
+LANGID expectedUiLanguage();
+
+// ---- Screenshots ---------------------------------------------------------------------
+
+void setScreenshotDirectory(const std::wstring& directory);
+// Asks the runner for a screenshot of the display named `name` and waits until it is
+// taken; does nothing without a screenshot directory.
+void screenshot(const char* name);
+
+}  // namespace driver

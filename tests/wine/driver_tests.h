@@ -1,0 +1,40 @@
+// The tests the driver runs, in the order it runs them.
+#pragma once
+
+#include "tests/wine/driver.h"
+
+namespace driver {
+
+// Settings of the simulated unit (no program is started)
+void settingParsersAcceptTheDocumentedForms(Test& test);
+void settingParsersRefuseMalformedTexts(Test& test);
+void faultsCountFromTheRequestsSeenSoFar(Test& test);
+void settingsFromTheEnvironmentNameTheBadVariable(Test& test);
+
+// Start-up and device detection
+void startupWithoutUnitShowsNoUnitHeadingAndInstructions(Test& test);
+void supportedUnitIsReadyForUpdate(Test& test);
+void versionRowsShowWhatTheUnitReports(Test& test);
+void acceptedModelShowsVersionsButOffersNoUpdate(Test& test);
+void wrongModeUnitShowsWrongModeHeading(Test& test);
+void unitWithoutUpdatableEscShowsNoEscHeading(Test& test);
+void incompatibleEscIsAnnouncedBeforeThePanelChanges(Test& test);
+void removalOfTheOpenUnitAndItsReturn(Test& test);
+void acceptedUnitArrivingAfterRemovalChangesNothingVisible(Test& test);
+
+// The update
+void fullUpdateWritesTheImageAndReportsSuccess(Test& test);
+void declinedQuestionsSendNothing(Test& test);
+void failingDataBlockShowsErrorBoxThenFailureNotice(Test& test);
+void unplugDuringBlockLoopFailsTheWrite(Test& test);
+void refusedLockReportsFunctionFailed(Test& test);
+void failedEraseIsReportedAfterTheEraseWaits(Test& test);
+void updateWithClosedLinkReportsUnitNotDetected(Test& test);
+
+// Closing, languages, start-up settings
+void escapeClosesTheProgram(Test& test);
+// German texts under a German user interface, English under any other.
+void userInterfaceTextsFollowTheLanguage(Test& test);
+void malformedStartupSettingIsRefusedWithAMessage(Test& test);
+
+}  // namespace driver

@@ -1,0 +1,290 @@
+// The update: a complete run on the emulated unit, the questions that end it without
+// effect, and failures at each kind of step with the error box they lead to.
+#include <cwchar>
+
+#include "resources/message_ids.h"
+#include "resources/resource_ids.h"
+#include "tests/wine/driver_tests.h"
+#include "ui/sim/sim_controls.h"
+
+namespace driver {
+namespace {
+
+constexpr esc::Language EN = esc::Language::English;
+constexpr std::uint32_t LINK_WRITE_FAILED_VALUE = 0xFFFFFFFE;  // -2
+constexpr std::uint32_t ERROR_FUNCTION_FAILED_VALUE = 1627;
+constexpr std::uint32_t DEVICE_NOT_CONNECTED = 1167;
+constexpr std::uint32_t INJECTED_BLOCK_STATUS = 0x8000002A;  // top bit set: negative as signed
+constexpr std::uint32_t DEFAULT_ERASE_STATUS = 0x05;
+// Lock and unlock pauses, the erase's answer delay and the wait after it.
+constexpr ULONGLONG WAITS_BEFORE_ERASE_RESULT_MS = 20 + 20 + 1000 + 4000;
+constexpr std::size_t HEX_DIGITS = 8;
+
+// Presses Update and confirms; false (reported) when the confirmation does not come.
+// `confirmed` gets the time just before OK was pressed.
+bool startUpdate(Test& test, const Sim& sim, ULONGLONG& confirmed) {
+  pressButton(sim.dialog, IDC_UPDATE);
+  MessageBoxView box;
+  if (!check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
+             "no confirmation box")) {
+    return false;
+  }
+  checkText(test, "confirmation caption", box.caption, expectedText(EN, esc::MSG_CONFIRM_CAPTION));
+  confirmed = GetTickCount64();
+  return check(test, answerMessageBox(box, IDOK), "the confirmation did not close");
+}
+
+bool startUpdate(Test& test, const Sim& sim) {
+  ULONGLONG confirmed = 0;
+  return startUpdate(test, sim, confirmed);
+}
+
+// The system error is the platform's, so it is read from the box; everything else of the
+// text is compared in full.
+std::uint32_t systemErrorShown(const std::wstring& text) {
+  if (text.size() < HEX_DIGITS) {
+    return 0;
+  }
+  return static_cast<std::uint32_t>(
+      std::wcstoul(text.c_str() + text.size() - HEX_DIGITS, nullptr, 16));
+}
+
+// Waits for the error box, checks its caption and text, and that the dialog already shows
+// the closed link while it is open; leaves the box open.
+bool checkErrorBox(Test& test, const Sim& sim, DWORD timeoutMs, esc::MessageId message,
+                   std::uint32_t errorValue, MessageBoxView& box) {
+  if (!check(test, waitForMessageBox(sim, sim.dialog, timeoutMs, box), "no error box")) {
+    return false;
+  }
+  checkText(test, "error box caption", box.caption,
+            expectedText(EN, esc::MSG_UPDATE_FAILED_CAPTION));
+  const std::uint32_t systemError = systemErrorShown(box.text);
+  checkText(test, "error box text", box.text, errorBoxText(EN, message, errorValue, systemError));
+  note("system error shown: 0x%08x", static_cast<unsigned>(systemError));
+  check(test, box.hasOk && !box.hasCancel && !box.hasYes && !box.hasNo,
+        "the error box has other buttons than OK");
+  checkRowsClosed(test, sim);
+  checkUpdateEnabled(test, sim, false);
+  return true;
+}
+
+void checkFailureNotice(Test& test, const Sim& sim) {
+  checkPanel(test, sim, expectedText(EN, esc::MSG_UPDATE_FAILED_NOTICE), STATE_TIMEOUT_MS);
+  checkUpdateEnabled(test, sim, false);
+  checkRowsClosed(test, sim);
+}
+
+void checkReadout(Test& test, const Sim& sim, const char* name, const char* value) {
+  const bool shown = waitForReadout(sim, name, value, STATE_TIMEOUT_MS);
+  check(test, shown, "simulator \"%s\" is \"%s\", expected \"%s\"", name,
+        readoutValue(sim, name).c_str(), value);
+}
+
+bool startReady(Test& test, Sim& sim, const Settings& settings) {
+  return startSim(test, sim, settings) &&
+         checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS);
+}
+
+}  // namespace
+
+void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
+  Sim sim;
+  if (!startReady(test, sim,
+                  {{L"ESCSIM_ESC_VERSION", L"1.0"},
+                   {L"ESCSIM_UNIT_VERSION", L"1.2.3"},
+                   {L"ESCSIM_BOOTLOADER_VERSION", L"1.2"}})) {
+    stopSim(sim);
+    return;
+  }
+  pressButton(sim.dialog, IDC_UPDATE);
+  MessageBoxView box;
+  if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
+            "no confirmation box")) {
+    checkText(test, "confirmation caption", box.caption,
+              expectedText(EN, esc::MSG_CONFIRM_CAPTION));
+    checkText(test, "confirmation text", box.text, expectedText(EN, esc::MSG_CONFIRM));
+    check(test, box.hasOk && box.hasCancel, "the confirmation lacks OK or Cancel");
+    screenshot("confirmation");
+    const ULONGLONG confirmed = GetTickCount64();
+    answerMessageBox(box, IDOK);
+
+    const std::wstring title = expectedText(EN, esc::MSG_PROGRESS_TITLE);
+    HWND progress = nullptr;
+    check(test,
+          waitUntil(STATE_TIMEOUT_MS,
+                    [&] {
+                      progress = findWindow(sim.process.dwProcessId, L"msctls_progress32",
+                                            title.c_str(), sim.dialog);
+                      return progress != nullptr && IsWindowVisible(progress);
+                    }),
+          "no progress window \"%s\" owned by the dialog", printable(title).c_str());
+    screenshot("progress");
+
+    checkPanel(test, sim, expectedText(EN, esc::MSG_UPDATE_SUCCEEDED), UPDATE_TIMEOUT_MS);
+    note("confirmation to success: %.1f s",
+         static_cast<double>(GetTickCount64() - confirmed) / 1000.0);
+    check(test, progress == nullptr || IsWindow(progress) == FALSE,
+          "the progress window is still there");
+    checkRowsShow(test, sim, L"1.2.3", L"1.2", L"1.1", L"TUNEPUCK");
+    checkUpdateEnabled(test, sim, false);
+    checkReadout(test, sim, "opened by the program", "yes");
+    checkReadout(test, sim, "flash equals image", "yes");
+    checkReadout(test, sim, "bytes written", "90256");
+    checkReadout(test, sim, "blocks written", "1881");
+    checkReadout(test, sim, "erases", "1");
+    checkReadout(test, sim, "system lock", "off");
+    checkReadout(test, sim, "write protection", "on");
+    screenshot("success");
+  }
+  stopSim(sim);
+}
+
+void declinedQuestionsSendNothing(Test& test) {
+  Sim sim;
+  if (!startReady(test, sim, {{L"ESCSIM_ESC_VERSION", L"1.1"}}) ||
+      !check(test, waitForReadout(sim, "opened by the program", "yes", STATE_TIMEOUT_MS),
+             "the simulator does not show the unit open")) {
+    stopSim(sim);
+    return;
+  }
+  // Read once the read-out shows the identification's requests.
+  const std::string requests = readoutValue(sim, "requests");
+  MessageBoxView box;
+
+  pressButton(sim.dialog, IDC_UPDATE);
+  if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
+            "no confirmation box")) {
+    check(test, answerMessageBox(box, IDCANCEL), "the confirmation did not close");
+  }
+  check(test, waitUntil(STATE_TIMEOUT_MS, [&] { return responsive(sim.dialog); }),
+        "the dialog does not answer after Cancel");
+  checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS);
+  checkUpdateEnabled(test, sim, true);
+
+  // The installed version equals the target: OK leads to the version question.
+  if (startUpdate(test, sim) &&
+      check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
+            "no version question")) {
+    checkText(test, "question caption", box.caption,
+              expectedText(EN, esc::MSG_OLDER_FIRMWARE_CAPTION));
+    checkText(test, "question text", box.text, expectedText(EN, esc::MSG_OLDER_FIRMWARE));
+    check(test, box.hasYes && box.hasNo && !box.hasOk, "the question lacks Yes or No");
+    check(test, answerMessageBox(box, IDNO), "the question did not close");
+  }
+  check(test, waitUntil(STATE_TIMEOUT_MS, [&] { return responsive(sim.dialog); }),
+        "the dialog does not answer after No");
+  checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS);
+  checkUpdateEnabled(test, sim, true);
+  checkRowsShow(test, sim, L"1.2.3", L"1.2", L"1.1", L"TUNEPUCK");
+  check(test, readoutValue(sim, "requests") == requests, "requests were sent: %s before, %s after",
+        requests.c_str(), readoutValue(sim, "requests").c_str());
+  checkReadout(test, sim, "erases", "0");
+  checkReadout(test, sim, "system lock", "off");
+  stopSim(sim);
+}
+
+void failingDataBlockShowsErrorBoxThenFailureNotice(Test& test) {
+  Sim sim;
+  if (startReady(test, sim, {{L"ESCSIM_FAULT", L"block:3:0x8000002A"}}) && startUpdate(test, sim)) {
+    MessageBoxView box;
+    if (checkErrorBox(test, sim, UPDATE_TIMEOUT_MS, esc::MSG_BLOCK_FAILED, INJECTED_BLOCK_STATUS,
+                      box)) {
+      check(test,
+            findWindow(sim.process.dwProcessId, L"msctls_progress32", nullptr, nullptr) == nullptr,
+            "the progress window is still there while the error box is open");
+      std::wstring panel;
+      readEditText(GetDlgItem(sim.dialog, IDC_STATUS_PANEL), panel);
+      checkText(test, "panel while the error box is open", panel, expectedText(EN, esc::MSG_READY));
+      screenshot("error-box");
+      answerMessageBox(box, IDOK);
+    }
+    checkFailureNotice(test, sim);
+    // The unit wrote the third block and answered it with the status. No closing command
+    // follows a failure: the lock stays set and the protection lifted.
+    checkReadout(test, sim, "blocks written", "3");
+    checkReadout(test, sim, "system lock", "on");
+    checkReadout(test, sim, "write protection", "off");
+    checkReadout(test, sim, "opened by the program", "no");
+  }
+  stopSim(sim);
+}
+
+void unplugDuringBlockLoopFailsTheWrite(Test& test) {
+  Sim sim;
+  if (!startReady(test, sim, {})) {
+    stopSim(sim);
+    return;
+  }
+  check(test, setControlText(sim.unitWindow, esc::sim::IDC_SIM_FAULT, L"unplug:2"),
+        "could not set the fault in the simulator window");
+  postCommand(sim.unitWindow, esc::sim::IDC_SIM_ARM_FAULT);
+  checkReadout(test, sim, "faults waiting", "1");
+  MessageBoxView box;
+  if (startUpdate(test, sim) && checkErrorBox(test, sim, UPDATE_TIMEOUT_MS, esc::MSG_BLOCK_FAILED,
+                                              LINK_WRITE_FAILED_VALUE, box)) {
+    check(test, systemErrorShown(box.text) == DEVICE_NOT_CONNECTED,
+          "the system error is not ERROR_DEVICE_NOT_CONNECTED");
+    answerMessageBox(box, IDOK);
+  }
+  checkFailureNotice(test, sim);
+  checkReadout(test, sim, "unit plugged", "no");
+  // The removal reached the dialog with the link already closed; plugging in again is an
+  // ordinary arrival.
+  postCommand(sim.unitWindow, esc::sim::IDC_SIM_PLUG);
+  checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS);
+  checkUpdateEnabled(test, sim, true);
+  stopSim(sim);
+}
+
+void refusedLockReportsFunctionFailed(Test& test) {
+  Sim sim;
+  MessageBoxView box;
+  if (startReady(test, sim, {{L"ESCSIM_FAULT", L"lock-refused"}}) && startUpdate(test, sim) &&
+      checkErrorBox(test, sim, STATE_TIMEOUT_MS, esc::MSG_LOCK_FAILED, ERROR_FUNCTION_FAILED_VALUE,
+                    box)) {
+    answerMessageBox(box, IDOK);
+    checkFailureNotice(test, sim);
+    checkReadout(test, sim, "erases", "0");
+  }
+  stopSim(sim);
+}
+
+void failedEraseIsReportedAfterTheEraseWaits(Test& test) {
+  Sim sim;
+  MessageBoxView box;
+  ULONGLONG confirmed = 0;
+  if (startReady(test, sim, {{L"ESCSIM_FAULT", L"erase-status"}}) &&
+      startUpdate(test, sim, confirmed)) {
+    if (checkErrorBox(test, sim, STATE_TIMEOUT_MS, esc::MSG_ERASE_FAILED, DEFAULT_ERASE_STATUS,
+                      box)) {
+      const ULONGLONG elapsed = GetTickCount64() - confirmed;
+      note("confirmation to error box: %llu ms", elapsed);
+      check(test, elapsed >= WAITS_BEFORE_ERASE_RESULT_MS,
+            "the error box came after %llu ms, before the erase's waits were over", elapsed);
+      answerMessageBox(box, IDOK);
+      checkFailureNotice(test, sim);
+    }
+  }
+  stopSim(sim);
+}
+
+void updateWithClosedLinkReportsUnitNotDetected(Test& test) {
+  Sim sim;
+  if (startSim(test, sim, {{L"ESCSIM_PLUGGED", L"0"}}) &&
+      checkPanel(test, sim, withInstructions(EN, esc::MSG_NO_UNIT), STATE_TIMEOUT_MS)) {
+    // The button is disabled; the command arrives all the same.
+    postCommand(sim.dialog, IDC_UPDATE);
+    MessageBoxView box;
+    if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box), "no error box")) {
+      checkText(test, "error box caption", box.caption,
+                expectedText(EN, esc::MSG_UPDATE_FAILED_CAPTION));
+      checkText(test, "error box text (no code line)", box.text,
+                expectedText(EN, esc::MSG_UNIT_NOT_DETECTED));
+      answerMessageBox(box, IDOK);
+    }
+    checkFailureNotice(test, sim);
+  }
+  stopSim(sim);
+}
+
+}  // namespace driver
