@@ -52,6 +52,8 @@ const TestCase TESTS[] = {
      driver::failingDataBlockShowsErrorBoxThenFailureNotice, true},
     {"unplug_during_block_loop_fails_the_write", driver::unplugDuringBlockLoopFailsTheWrite, true},
     {"refused_lock_reports_function_failed", driver::refusedLockReportsFunctionFailed, true},
+    {"silent_unit_fails_the_lock_after_the_read_timeout",
+     driver::silentUnitFailsTheLockAfterTheReadTimeout, true},
     {"failed_erase_is_reported_after_the_erase_waits",
      driver::failedEraseIsReportedAfterTheEraseWaits, true},
     {"update_with_closed_link_reports_unit_not_detected",

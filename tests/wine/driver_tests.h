@@ -28,6 +28,7 @@ void declinedQuestionsSendNothing(Test& test);
 void failingDataBlockShowsErrorBoxThenFailureNotice(Test& test);
 void unplugDuringBlockLoopFailsTheWrite(Test& test);
 void refusedLockReportsFunctionFailed(Test& test);
+void silentUnitFailsTheLockAfterTheReadTimeout(Test& test);
 void failedEraseIsReportedAfterTheEraseWaits(Test& test);
 void updateWithClosedLinkReportsUnitNotDetected(Test& test);
 

@@ -13,7 +13,11 @@ namespace {
 constexpr esc::Language EN = esc::Language::English;
 constexpr std::uint32_t LINK_WRITE_FAILED_VALUE = 0xFFFFFFFE;  // -2
 constexpr std::uint32_t ERROR_FUNCTION_FAILED_VALUE = 1627;
+constexpr std::uint32_t LINK_READ_FAILED_VALUE = 0xFFFFFFFD;  // -3
 constexpr std::uint32_t DEVICE_NOT_CONNECTED = 1167;
+constexpr std::uint32_t ERROR_TIMEOUT_VALUE = 1460;
+// The link gives up on an answer after 10 s.
+constexpr ULONGLONG READ_TIMEOUT_MS = 10000;
 constexpr std::uint32_t INJECTED_BLOCK_STATUS = 0x8000002A;  // top bit set: negative as signed
 constexpr std::uint32_t DEFAULT_ERASE_STATUS = 0x05;
 // Lock and unlock pauses, the erase's answer delay and the wait after it.
@@ -245,6 +249,25 @@ void refusedLockReportsFunctionFailed(Test& test) {
     answerMessageBox(box, IDOK);
     checkFailureNotice(test, sim);
     checkReadout(test, sim, "erases", "0");
+  }
+  stopSim(sim);
+}
+
+void silentUnitFailsTheLockAfterTheReadTimeout(Test& test) {
+  Sim sim;
+  MessageBoxView box;
+  ULONGLONG confirmed = 0;
+  if (startReady(test, sim, {{L"ESCSIM_FAULT", L"no-answer"}}) &&
+      startUpdate(test, sim, confirmed) &&
+      checkErrorBox(test, sim, READ_TIMEOUT_MS + STATE_TIMEOUT_MS, esc::MSG_LOCK_FAILED,
+                    LINK_READ_FAILED_VALUE, box)) {
+    const ULONGLONG elapsed = GetTickCount64() - confirmed;
+    note("confirmation to error box: %llu ms", elapsed);
+    check(test, elapsed >= READ_TIMEOUT_MS, "the read gave up after %llu ms", elapsed);
+    check(test, systemErrorShown(box.text) == ERROR_TIMEOUT_VALUE,
+          "the system error is not ERROR_TIMEOUT");
+    answerMessageBox(box, IDOK);
+    checkFailureNotice(test, sim);
   }
   stopSim(sim);
 }
