@@ -1,5 +1,6 @@
 // The update: a complete run on the emulated unit, the questions that end it without
 // effect, and failures at each kind of step with the error box they lead to.
+#include <cstdlib>
 #include <cwchar>
 
 #include "resources/message_ids.h"
@@ -23,6 +24,7 @@ constexpr std::uint32_t DEFAULT_ERASE_STATUS = 0x05;
 // Lock and unlock pauses, the erase's answer delay and the wait after it.
 constexpr ULONGLONG WAITS_BEFORE_ERASE_RESULT_MS = 20 + 20 + 1000 + 4000;
 constexpr std::size_t HEX_DIGITS = 8;
+constexpr unsigned long IMAGE_BLOCKS = 1881;
 
 // Presses Update and confirms; false (reported) when the confirmation does not come.
 // `confirmed` gets the time just before OK was pressed.
@@ -122,6 +124,16 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
                       return progress != nullptr && IsWindowVisible(progress);
                     }),
           "no progress window \"%s\" owned by the dialog", printable(title).c_str());
+    // Half way through, so that the screenshot shows the bar moving.
+    check(test,
+          waitUntil(UPDATE_TIMEOUT_MS,
+                    [&] {
+                      return std::strtoul(readoutValue(sim, "blocks written").c_str(), nullptr,
+                                          10) >= IMAGE_BLOCKS / 2;
+                    }),
+          "the blocks written stopped at %s", readoutValue(sim, "blocks written").c_str());
+    check(test, progress != nullptr && IsWindowVisible(progress) != FALSE,
+          "the progress window is gone half way through");
     screenshot("progress");
 
     checkPanel(test, sim, expectedText(EN, esc::MSG_UPDATE_SUCCEEDED), UPDATE_TIMEOUT_MS);
