@@ -11,6 +11,8 @@ namespace {
 // lack the name. Older systems refuse the flag, and the standard timer takes over.
 constexpr DWORD HIGH_RESOLUTION_TIMER_FLAG = 0x00000002;
 constexpr DWORD TIMER_RIGHTS = TIMER_MODIFY_STATE | SYNCHRONIZE;
+// How long before a deadline the timer hands over to watching the clock.
+constexpr std::uint64_t TIMER_MARGIN_MICROSECONDS = 2000;
 
 struct WaitTimer {
   HANDLE handle = nullptr;
@@ -71,9 +73,17 @@ void waitSlice(const WaitTimer& timer, std::uint64_t microseconds) {
 void sleepUntilMicroseconds(std::uint64_t deadlineMicroseconds) {
   const DWORD savedError = GetLastError();
   const WaitTimer& timer = waitTimer();
-  for (std::uint64_t now = monotonicMicroseconds(); now < deadlineMicroseconds;
-       now = monotonicMicroseconds()) {
-    waitSlice(timer, deadlineMicroseconds - now);
+  // Even a high-resolution timer wakes up to a millisecond late, and an update waits
+  // almost two thousand times: the timer sleeps until shortly before the deadline, and
+  // the last stretch is spent watching the clock, giving the processor away meanwhile.
+  std::uint64_t now = monotonicMicroseconds();
+  while (now + TIMER_MARGIN_MICROSECONDS < deadlineMicroseconds) {
+    waitSlice(timer, deadlineMicroseconds - TIMER_MARGIN_MICROSECONDS - now);
+    now = monotonicMicroseconds();
+  }
+  while (now < deadlineMicroseconds) {
+    SwitchToThread();
+    now = monotonicMicroseconds();
   }
   SetLastError(savedError);
 }

@@ -2,10 +2,9 @@
 # Times full updates on the emulated unit under Wine, paced by the Windows program's own
 # waits, and prints each as a ratio to the 42,700 ms of waits an update must make.
 #
-#   tests/wine/benchmark.sh [windows-build-dir] [runs] [--spin-ms N]
+#   tests/wine/benchmark.sh [windows-build-dir] [runs]
 #
-# windows-build-dir defaults to build/windows, runs to 3. --spin-ms N compares waiting
-# on the timer only until N ms before each deadline and polling the clock after that.
+# windows-build-dir defaults to build/windows, runs to 3.
 # Runs in a fresh Wine prefix; needs no display. Each run lasts about 43 s.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

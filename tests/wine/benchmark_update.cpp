@@ -2,16 +2,12 @@
 // precise timer behind sleepUntil) and reports each as a ratio to the 42,700 ms of waits
 // the procedure must make for a 90256-byte image. Not a test: it prints what it measured.
 //
-//   esc_wine_benchmark [runs] [--spin-ms N]
+//   esc_wine_benchmark [runs]
 //
-// runs defaults to 1. --spin-ms N compares another way of waiting: the platform's timer
-// only until N ms before each deadline, then polling the clock until it is reached. It
-// shows how much of the difference is the timer's lateness.
-#include <windows.h>
+// runs defaults to 1.
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "device/win32/platform_win32.h"
 #include "device/win32/precise_clock.h"
@@ -25,24 +21,6 @@ constexpr double MANDATED_WAITS_MS = 42700.0;
 constexpr std::uint32_t IMAGE_BLOCKS = 1881;
 
 bool failed = false;
-std::uint64_t spinMicroseconds = 0;
-
-void sleepUntilThenSpin(void*, std::uint64_t deadlineMicroseconds) {
-  const esc::HidPlatform& windows = esc::windowsHidPlatform();
-  if (deadlineMicroseconds > spinMicroseconds) {
-    windows.sleepUntil(windows.context, deadlineMicroseconds - spinMicroseconds);
-  }
-  while (windows.nowMicroseconds(windows.context) < deadlineMicroseconds) {
-    YieldProcessor();
-  }
-}
-
-void sleepThenSpin(void* context, std::uint32_t milliseconds) {
-  const esc::HidPlatform& windows = esc::windowsHidPlatform();
-  sleepUntilThenSpin(
-      context, windows.nowMicroseconds(windows.context) + std::uint64_t{milliseconds} * 1000u);
-}
-
 bool confirm(void*, esc::Question, const char16_t*, const char16_t*) { return true; }
 void ignoreTitle(void*, const char16_t*) {}
 void ignorePosition(void*, std::uint32_t) {}
@@ -72,10 +50,6 @@ double timeOneUpdate() {
   const std::size_t unit = esc::sim::addDevice(bus, esc::sim::makeSupportedUnit());
   esc::sim::useRealClock(bus, nullptr, nullptr);
   esc::HidPlatform paced = esc::sim::pacedPlatform(bus.platform, nullptr, nullptr);
-  if (spinMicroseconds != 0) {
-    paced.sleepUntil = sleepUntilThenSpin;
-    paced.sleep = sleepThenSpin;
-  }
   esc::setHidPlatform(&paced);
 
   esc::HidLink link;
@@ -105,15 +79,11 @@ double timeOneUpdate() {
 
 int main(int argc, char** argv) {
   int runs = 1;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--spin-ms") == 0 && i + 1 < argc) {
-      spinMicroseconds = std::strtoull(argv[++i], nullptr, 10) * 1000u;
-    } else {
-      runs = std::atoi(argv[i]);
-    }
+  if (argc > 1) {
+    runs = std::atoi(argv[1]);
   }
-  std::printf("waits use: %s%s\n", timerName(esc::sleepTimerInUse()),
-              spinMicroseconds != 0 ? ", then polling the clock" : "");
+  std::printf("waits use: %s, then the clock for the last 2 ms\n",
+              timerName(esc::sleepTimerInUse()));
   double worst = 0.0;
   for (int run = 1; run <= runs; ++run) {
     const double milliseconds = timeOneUpdate();
