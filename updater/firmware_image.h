@@ -14,4 +14,11 @@ struct FirmwareImage {
 // resources; in the native build they are compiled in. A missing image has null data.
 FirmwareImage loadFirmwareImage(std::uint16_t imageId);
 
+using ImageLoader = FirmwareImage (*)(std::uint16_t imageId);
+
+// The loader for the product. A build that carries the placeholder images (made for the
+// tests and the simulator) finds no image at all, so that the product can never write
+// placeholder bytes into a real ESC: the update then stops before sending anything.
+ImageLoader productImageLoader();
+
 }  // namespace esc

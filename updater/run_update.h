@@ -8,8 +8,6 @@
 
 namespace esc {
 
-using ImageLoader = FirmwareImage (*)(std::uint16_t imageId);
-
 // Asks, then writes the firmware image selected for `target` to the ESC behind the open
 // link. Every failure closes the link and goes to port.reportError; success leaves the
 // link open with the new firmware version recorded. `loadImage` is replaceable so that

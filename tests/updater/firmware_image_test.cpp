@@ -75,6 +75,18 @@ TEST_P(SelectableImage, IsUsedInPlaceNotCopied) {
   EXPECT_EQ(first.size, second.size);
 }
 
+// Placeholder images must never reach a real ESC: the product's loader then finds none.
+TEST_P(SelectableImage, ProductFindsItOnlyWhenRealImagesAreBuiltIn) {
+  const FirmwareImage image = productImageLoader()(GetParam().id);
+  if (ESC_PLACEHOLDER_FIRMWARE) {
+    EXPECT_EQ(image.data, nullptr);
+    EXPECT_EQ(image.size, 0u);
+  } else {
+    EXPECT_EQ(image.data, loadFirmwareImage(GetParam().id).data);
+    EXPECT_EQ(image.size, GetParam().size);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(SevenImages, SelectableImage, testing::ValuesIn(SELECTABLE_IMAGES),
                          [](const testing::TestParamInfo<ImageCase>& nameInfo) {
                            return "Image" + std::to_string(nameInfo.param.id);

@@ -54,7 +54,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   esc::setHidPlatform(&paced);
 
   esc::sim::createSimulatorWindow(instance, simulator);
-  const int result = esc::RunUpdaterProgram(instance);
+  const int result = esc::RunUpdaterProgram(instance, esc::loadFirmwareImage);
   if (simulator.window != nullptr) {
     DestroyWindow(simulator.window);
   }

@@ -23,6 +23,8 @@ constexpr COLORREF THIRD_ROW_TEXT_COLOUR = RGB(255, 0, 0);
 // has ended, so that no brush is created per message.
 HBRUSH thirdRowBrush = nullptr;
 
+ImageLoader firmwareImages = loadFirmwareImage;
+
 void setRowLabel(HWND window, int control, MessageId text) {
   char16_t label[MESSAGE_BUFFER_UNITS];
   loadMessage(text, label);
@@ -46,7 +48,7 @@ INT_PTR OnCommand(HWND window, WPARAM wParam) {
       CloseMainDialog(window);
       return TRUE;
     case IDC_UPDATE:
-      runUpdate(deviceLink, updateTarget, windowsUpdatePort());
+      runUpdate(deviceLink, updateTarget, windowsUpdatePort(), firmwareImages);
       return TRUE;
     default:
       return FALSE;
@@ -77,7 +79,8 @@ void releaseDialogResources() {
 
 }  // namespace
 
-int RunUpdaterProgram(HINSTANCE instance) {
+int RunUpdaterProgram(HINSTANCE instance, ImageLoader loadImage) {
+  firmwareImages = loadImage;
   initCommonControls();
   appInstance = instance;
   deviceLink = HidLink{};

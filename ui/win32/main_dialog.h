@@ -10,6 +10,7 @@
 #include "device/hid_link.h"
 #include "resources/messages.h"
 #include "updater/classification.h"
+#include "updater/firmware_image.h"
 #include "updater/update_port.h"
 
 namespace esc {
@@ -26,8 +27,9 @@ extern HidLink deviceLink;
 extern UpdateTarget updateTarget;
 
 // Runs the program once the HID platform is installed: common controls, the cleared link
-// and the modal main dialog. Returns 0 however the dialog ended.
-int RunUpdaterProgram(HINSTANCE instance);
+// and the modal main dialog. `loadImage` finds the firmware images for the update.
+// Returns 0 however the dialog ended.
+int RunUpdaterProgram(HINSTANCE instance, ImageLoader loadImage);
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Icon, title, row labels, then the notification registration and start-up detection.

@@ -7,5 +7,5 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   esc::setHidPlatform(&esc::windowsHidPlatform());
-  return esc::RunUpdaterProgram(instance);
+  return esc::RunUpdaterProgram(instance, esc::productImageLoader());
 }
