@@ -168,16 +168,26 @@ DeviceHandle openDevice(void* context, const char16_t* path) {
   return handle;
 }
 
-bool readAttributes(void* context, DeviceHandle handle, std::uint16_t& vendorId,
-                    std::uint16_t& productId) {
-  Bus& bus = busOf(context);
+// The device behind an open handle whose properties can be read, or NO_DEVICE with the
+// bus's last error set.
+std::size_t readableDevice(Bus& bus, DeviceHandle handle, bool Device::*unreadable) {
   std::uint32_t error = 0;
   const std::size_t index = liveDevice(bus, handle, error);
-  if (index != NO_DEVICE && bus.devices[index].attributesUnreadable) {
+  if (index != NO_DEVICE && bus.devices[index].*unreadable) {
     error = SIM_ERROR_GEN_FAILURE;
   }
   if (error != 0) {
     bus.lastError = error;
+    return NO_DEVICE;
+  }
+  return index;
+}
+
+bool readAttributes(void* context, DeviceHandle handle, std::uint16_t& vendorId,
+                    std::uint16_t& productId) {
+  Bus& bus = busOf(context);
+  const std::size_t index = readableDevice(bus, handle, &Device::attributesUnreadable);
+  if (index == NO_DEVICE) {
     return false;
   }
   vendorId = bus.devices[index].vendorId;
@@ -188,13 +198,8 @@ bool readAttributes(void* context, DeviceHandle handle, std::uint16_t& vendorId,
 bool readCapabilities(void* context, DeviceHandle handle, std::uint16_t& inputLength,
                       std::uint16_t& outputLength) {
   Bus& bus = busOf(context);
-  std::uint32_t error = 0;
-  const std::size_t index = liveDevice(bus, handle, error);
-  if (index != NO_DEVICE && bus.devices[index].capabilitiesUnreadable) {
-    error = SIM_ERROR_GEN_FAILURE;
-  }
-  if (error != 0) {
-    bus.lastError = error;
+  const std::size_t index = readableDevice(bus, handle, &Device::capabilitiesUnreadable);
+  if (index == NO_DEVICE) {
     return false;
   }
   inputLength = bus.devices[index].inputReportLength;
