@@ -9,6 +9,7 @@ namespace {
 // Slices of a real-clock wait, so the idle hook runs often enough for a window to stay
 // responsive while the link blocks.
 constexpr std::uint64_t IDLE_SLICE_MICROSECONDS = 10000;
+constexpr std::uint64_t SPIN_MICROSECONDS = 1000;
 
 }  // namespace
 
@@ -34,13 +35,22 @@ void waitMicroseconds(Bus& bus, std::uint64_t microseconds) {
     return;
   }
   const std::uint64_t deadline = nowMicroseconds(bus) + microseconds;
-  for (std::uint64_t now = nowMicroseconds(bus); now < deadline; now = nowMicroseconds(bus)) {
-    const std::uint64_t slice = std::min(deadline - now, IDLE_SLICE_MICROSECONDS);
+  std::uint64_t now = nowMicroseconds(bus);
+  while (now + SPIN_MICROSECONDS < deadline) {
+    const std::uint64_t slice =
+        std::min(deadline - SPIN_MICROSECONDS - now, IDLE_SLICE_MICROSECONDS);
     std::this_thread::sleep_for(
         std::chrono::microseconds(static_cast<std::chrono::microseconds::rep>(slice)));
     if (bus.clock.idle != nullptr) {
       bus.clock.idle(bus.clock.idleContext);
     }
+    now = nowMicroseconds(bus);
+  }
+  // A sleeping thread wakes late by a fraction of a millisecond; thousands of waits add
+  // that up, so the last stretch watches the clock instead.
+  while (now < deadline) {
+    std::this_thread::yield();
+    now = nowMicroseconds(bus);
   }
 }
 
