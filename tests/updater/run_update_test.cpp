@@ -1,158 +1,15 @@
-#include "updater/run_update.h"
-
+// The update procedure end to end: the command sequence, blocks, progress, waits, the
+// questions and the failure path of each step.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
-#include "device/bootloader.h"
-#include "emulator/sim_bus.h"
-#include "resources/message_ids.h"
-#include "resources/messages.h"
+#include "tests/updater/update_session.h"
 
-namespace esc {
+namespace esc::test {
 namespace {
-
-using sim::Bus;
-using sim::EventKind;
-using sim::FaultKind;
-
-constexpr std::uint64_t MS = 1000;
-
-// What the procedure showed the user, in order.
-struct Recorder {
-  bool confirm = true;
-  bool acceptOlder = true;
-  std::vector<Question> questions;
-  std::vector<std::u16string> questionTexts;
-  std::u16string progressTitle;
-  std::vector<std::uint32_t> positions;
-  int progressOpens = 0;
-  int progressCloses = 0;
-  bool progressOpen = false;
-  int errors = 0;
-  std::u16string errorMessage;
-  std::u16string errorCaption;
-  std::int32_t errorValue = 0;
-  std::uint32_t systemError = 0;
-  bool linkOpenAtError = true;
-  bool progressOpenAtError = false;
-  std::size_t writesAtError = 0;
-  int successes = 0;
-  // Called while a question is open, as a device removal would be.
-  void (*duringQuestion)(Recorder&) = nullptr;
-  HidLink* link = nullptr;
-  Bus* bus = nullptr;
-};
-
-Recorder& recorderOf(void* context) { return *static_cast<Recorder*>(context); }
-
-bool recordQuestion(void* context, Question question, const char16_t*, const char16_t* text) {
-  Recorder& r = recorderOf(context);
-  r.questions.push_back(question);
-  r.questionTexts.push_back(text);
-  if (r.duringQuestion != nullptr) r.duringQuestion(r);
-  return question == Question::Confirmation ? r.confirm : r.acceptOlder;
-}
-
-void recordProgressOpen(void* context, const char16_t* title) {
-  Recorder& r = recorderOf(context);
-  r.progressTitle = title;
-  ++r.progressOpens;
-  r.progressOpen = true;
-}
-
-void recordProgress(void* context, std::uint32_t position) {
-  recorderOf(context).positions.push_back(position);
-}
-
-void recordProgressClose(void* context) {
-  Recorder& r = recorderOf(context);
-  ++r.progressCloses;
-  r.progressOpen = false;
-}
-
-void recordError(void* context, const char16_t* message, const char16_t* caption,
-                 std::int32_t errorValue, std::uint32_t systemError) {
-  Recorder& r = recorderOf(context);
-  ++r.errors;
-  r.errorMessage = message;
-  r.errorCaption = caption;
-  r.errorValue = errorValue;
-  r.systemError = systemError;
-  r.linkOpenAtError = isOpen(*r.link);
-  r.progressOpenAtError = r.progressOpen;
-  r.writesAtError = sim::entriesOf(*r.bus, EventKind::Write).size();
-}
-
-void recordSuccess(void* context) { ++recorderOf(context).successes; }
-
-std::u16string english(MessageId id) { return catalogueText(Language::English, id); }
-
-class RunUpdateTest : public testing::Test {
- protected:
-  void SetUp() override {
-    setMessageLanguage(Language::English);
-    unit = sim::installSupportedUnit(bus);
-    recorder.link = &link;
-    recorder.bus = &bus;
-  }
-
-  void TearDown() override { close(link); }
-
-  // Opens the link and classifies the unit's controller as the dialog does.
-  void connect() {
-    ASSERT_EQ(open(link), LINK_OK);
-    ASSERT_EQ(classifyController(escModelCode(link), target), ClassificationResult::Supported);
-    writesBeforeUpdate = sim::entriesOf(bus, EventKind::Write).size();
-  }
-
-  void setModelCode(std::uint32_t code) {
-    std::uint8_t* ident = bus.devices[unit].identity.escIdent;
-    for (int i = 0; i < 4; ++i) ident[i] = static_cast<std::uint8_t>(code >> (8 * i));
-  }
-
-  void setInstalledVersion(std::uint16_t version) {
-    std::uint8_t* info = bus.devices[unit].identity.escInfo;
-    info[4] = static_cast<std::uint8_t>(version);
-    info[5] = static_cast<std::uint8_t>(version >> 8);
-  }
-
-  void run(ImageLoader loader = loadFirmwareImage) { runUpdate(link, target, port, loader); }
-
-  // Requests written during the update, in order.
-  std::vector<std::vector<std::uint8_t>> updateRequests() const {
-    std::vector<std::vector<std::uint8_t>> requests;
-    const auto writes = sim::entriesOf(bus, EventKind::Write);
-    for (std::size_t i = writesBeforeUpdate; i < writes.size(); ++i) {
-      if (writes[i]->succeeded) requests.push_back(writes[i]->bytes);
-    }
-    return requests;
-  }
-
-  std::size_t updateWriteAttempts() const {
-    return sim::entriesOf(bus, EventKind::Write).size() - writesBeforeUpdate;
-  }
-
-  bool closingCommandSent() const {
-    for (const auto& request : updateRequests()) {
-      if (request[1] == CMD_WRITE_PROTECT && request[3] == 0x01) return true;
-      if (request[1] == CMD_SYSTEM_LOCK && request[3] == 0x00) return true;
-    }
-    return false;
-  }
-
-  Bus bus;
-  std::size_t unit = 0;
-  HidLink link;
-  UpdateTarget target{};
-  Recorder recorder;
-  UpdatePort port{&recorder,           recordQuestion, recordProgressOpen, recordProgress,
-                  recordProgressClose, recordError,    recordSuccess};
-  std::size_t writesBeforeUpdate = 0;
-};
 
 struct ModelCase {
   std::uint32_t modelCode;
@@ -219,7 +76,7 @@ TEST_F(RunUpdateTest, SendsTheCommandSequenceWithTwelveWordBlocksAndAPaddedLastB
 TEST_F(RunUpdateTest, ProgressRunsFromZeroToOneHundredInAWindowWithItsTitle) {
   connect();
   run();
-  EXPECT_EQ(recorder.progressTitle, english(MSG_PROGRESS_TITLE));
+  EXPECT_EQ(recorder.progressTitle, english(MessageId{40029}));
   EXPECT_EQ(recorder.progressOpens, 1);
   EXPECT_EQ(recorder.progressCloses, 1);
   ASSERT_EQ(recorder.positions.size(), 1u + 1881u);
@@ -268,8 +125,8 @@ TEST_F(RunUpdateTest, UpdatePressedWithTheLinkClosedShowsOneErrorWithoutCodeLine
   run();
   EXPECT_TRUE(recorder.questions.empty());
   EXPECT_EQ(recorder.errors, 1);
-  EXPECT_EQ(recorder.errorMessage, english(MSG_UNIT_NOT_DETECTED));
-  EXPECT_EQ(recorder.errorCaption, english(MSG_UPDATE_FAILED_CAPTION));
+  EXPECT_EQ(recorder.errorMessage, english(MessageId{40022}));
+  EXPECT_EQ(recorder.errorCaption, english(MessageId{40002}));
   EXPECT_EQ(recorder.errorValue, LINK_UNAVAILABLE);
   EXPECT_TRUE(sim::entriesOf(bus, EventKind::Write).empty());
 }
@@ -280,7 +137,7 @@ TEST_F(RunUpdateTest, CancelledConfirmationSendsNothingAndKeepsTheLinkOpen) {
   run();
   ASSERT_EQ(recorder.questions.size(), 1u);
   EXPECT_EQ(recorder.questions[0], Question::Confirmation);
-  EXPECT_EQ(recorder.questionTexts[0], english(MSG_CONFIRM));
+  EXPECT_EQ(recorder.questionTexts[0], english(MessageId{40038}));
   EXPECT_EQ(updateWriteAttempts(), 0u);
   EXPECT_EQ(recorder.errors + recorder.successes, 0);
   EXPECT_TRUE(isOpen(link));
@@ -302,7 +159,7 @@ TEST_P(VersionQuestionTest, AsksOnlyWhenTheInstalledVersionIsNotOlder) {
   if (GetParam().asks) {
     ASSERT_EQ(recorder.questions.size(), 2u);
     EXPECT_EQ(recorder.questions[1], Question::OlderFirmware);
-    EXPECT_EQ(recorder.questionTexts[1], english(MSG_OLDER_FIRMWARE));
+    EXPECT_EQ(recorder.questionTexts[1], english(MessageId{40023}));
     EXPECT_EQ(updateWriteAttempts(), 0u);
     EXPECT_EQ(recorder.errors + recorder.successes, 0);
     EXPECT_TRUE(isOpen(link));
@@ -352,7 +209,7 @@ TEST_P(FailureTest, ReportsTheStepsMessageAndCodesAndSendsNoClosingCommand) {
   EXPECT_EQ(recorder.successes, 0);
   ASSERT_EQ(recorder.errors, 1);
   EXPECT_EQ(recorder.errorMessage, english(GetParam().message));
-  EXPECT_EQ(recorder.errorCaption, english(MSG_UPDATE_FAILED_CAPTION));
+  EXPECT_EQ(recorder.errorCaption, english(MessageId{40002}));
   EXPECT_EQ(recorder.errorValue, GetParam().errorValue);
   EXPECT_EQ(recorder.systemError, GetParam().systemError);
   EXPECT_FALSE(recorder.linkOpenAtError);
@@ -368,32 +225,32 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         FailureCase{"LockRefused",
                     withByte3(sim::onCommand(FaultKind::AnswerByte3, CMD_SYSTEM_LOCK, 1), 0x00),
-                    MSG_LOCK_FAILED, ERROR_FUNCTION_FAILED, 0, false},
+                    MessageId{40026}, ERROR_FUNCTION_FAILED, 0, false},
         FailureCase{"LockNotWritten", sim::onCommand(FaultKind::WriteFails, CMD_SYSTEM_LOCK, 1),
-                    MSG_LOCK_FAILED, LINK_WRITE_FAILED, sim::SIM_ERROR_GEN_FAILURE, false},
+                    MessageId{40026}, LINK_WRITE_FAILED, sim::SIM_ERROR_GEN_FAILURE, false},
         FailureCase{
             "UnlockStatus",
             withStatus(sim::onCommand(FaultKind::ErrorStatus, CMD_WRITE_PROTECT, 1), 0x80001234),
-            MSG_UNLOCK_FAILED, static_cast<std::int32_t>(0x80001234), 0, false},
+            MessageId{40027}, static_cast<std::int32_t>(0x80001234), 0, false},
         FailureCase{"UnlockRefused",
                     withByte3(sim::onCommand(FaultKind::AnswerByte3, CMD_WRITE_PROTECT, 1), 0x02),
-                    MSG_UNLOCK_FAILED, ERROR_FUNCTION_FAILED, 0, false},
+                    MessageId{40027}, ERROR_FUNCTION_FAILED, 0, false},
         FailureCase{"EraseStatus",
                     withStatus(sim::onCommand(FaultKind::ErrorStatus, CMD_ERASE, 1), 9),
-                    MSG_ERASE_FAILED, 9, 0, false},
+                    MessageId{40028}, 9, 0, false},
         FailureCase{"EraseUnanswered", sim::onCommand(FaultKind::NoAnswer, CMD_ERASE, 1),
-                    MSG_ERASE_FAILED, LINK_READ_FAILED, sim::SIM_ERROR_TIMEOUT, false},
+                    MessageId{40028}, LINK_READ_FAILED, sim::SIM_ERROR_TIMEOUT, false},
         FailureCase{"AddressStatus",
                     withStatus(sim::onCommand(FaultKind::ErrorStatus, CMD_SET_ADDRESS, 1), 17),
-                    MSG_ADDRESS_FAILED, 17, 0, false},
+                    MessageId{40008}, 17, 0, false},
         FailureCase{"FirstBlockStatus", withStatus(sim::atBlock(FaultKind::ErrorStatus, 1), 5),
-                    MSG_BLOCK_FAILED, 5, 0, true},
+                    MessageId{40009}, 5, 0, true},
         FailureCase{"MiddleBlockNotWritten", sim::atBlock(FaultKind::WriteFails, 941),
-                    MSG_BLOCK_FAILED, LINK_WRITE_FAILED, sim::SIM_ERROR_GEN_FAILURE, true},
+                    MessageId{40009}, LINK_WRITE_FAILED, sim::SIM_ERROR_GEN_FAILURE, true},
         FailureCase{"UnpluggedAtBlock", sim::atBlock(FaultKind::UnplugBeforeRead, 1200),
-                    MSG_BLOCK_FAILED, LINK_READ_FAILED, sim::SIM_ERROR_DEVICE_NOT_CONNECTED, true},
+                    MessageId{40009}, LINK_READ_FAILED, sim::SIM_ERROR_DEVICE_NOT_CONNECTED, true},
         FailureCase{"LastBlockStatus", withStatus(sim::atBlock(FaultKind::ErrorStatus, 1881), 3),
-                    MSG_BLOCK_FAILED, 3, 0, true}),
+                    MessageId{40009}, 3, 0, true}),
     [](const testing::TestParamInfo<FailureCase>& param) { return param.param.name; });
 
 TEST_F(RunUpdateTest, EraseFailureIsReportedOnlyAfterTheEraseHasHadItsTime) {
@@ -422,7 +279,7 @@ TEST_F(RunUpdateTest, UnitRemovedWhileTheConfirmationIsOpenFailsAtTheLockWithout
   };
   run();
   ASSERT_EQ(recorder.errors, 1);
-  EXPECT_EQ(recorder.errorMessage, english(MSG_LOCK_FAILED));
+  EXPECT_EQ(recorder.errorMessage, english(MessageId{40026}));
   EXPECT_EQ(recorder.errorValue, LINK_UNAVAILABLE);
   EXPECT_EQ(updateWriteAttempts(), 0u);
 }
@@ -442,7 +299,7 @@ TEST_F(RunUpdateTest, MissingImageSendsNothingAndReportsIt) {
   connect();
   run(noImage);
   ASSERT_EQ(recorder.errors, 1);
-  EXPECT_EQ(recorder.errorMessage, english(MSG_IMAGE_MISSING));
+  EXPECT_EQ(recorder.errorMessage, english(MessageId{40042}));
   EXPECT_EQ(recorder.errorValue, LINK_UNAVAILABLE);
   EXPECT_FALSE(isOpen(link));
   EXPECT_EQ(updateWriteAttempts(), 0u);
@@ -493,4 +350,4 @@ TEST_F(RunUpdateTest, TrailingBytesBeyondWholeWordsAreWrittenPaddedWithFF) {
 }
 
 }  // namespace
-}  // namespace esc
+}  // namespace esc::test
