@@ -58,6 +58,19 @@ bool ask(const UpdatePort& port, Texts& texts, Question question, MessageId capt
   return port.ask(port.context, question, texts.caption, texts.message);
 }
 
+// Update is offered only for a supported controller, but the dialog handles device events
+// while a question box is open: the unit may have been pulled and another one opened in
+// its place. If that one is not a controller this build updates (or could not be
+// identified), the image chosen for the earlier controller must not be written into it.
+// A closed link is left to the lock, which fails on it.
+bool replacedByUnsupportedController(HidLink& link, const UpdatePort& port, Texts& texts) {
+  if (!isOpen(link) || isSupportedModelCode(escModelCode(link))) {
+    return false;
+  }
+  fail(link, port, texts, MSG_UNIT_NOT_DETECTED, LINK_UNAVAILABLE, 0);
+  return true;
+}
+
 // Sends the image in blocks of 48 bytes; the last, shorter block is padded with 0xFF and
 // carries its bytes in whole words. Returns the first failing result with its last error.
 std::int32_t writeImage(HidLink& link, const UpdatePort& port, const FirmwareImage& image,
@@ -102,13 +115,21 @@ void runUpdate(HidLink& link, UpdateTarget& target, const UpdatePort& port, Imag
   if (!ask(port, texts, Question::Confirmation, MSG_CONFIRM_CAPTION, MSG_CONFIRM)) {
     return;
   }
+  if (replacedByUnsupportedController(link, port, texts)) {
+    return;
+  }
   if (isSupportedModelCode(escModelCode(link))) {
     target.targetVersion = SUPPORTED_TARGET_VERSION;
   }
   const std::uint16_t installed = escFirmwareVersion(link);
-  if (installed >= target.targetVersion && installed != NO_FIRMWARE_VERSION &&
-      !ask(port, texts, Question::OlderFirmware, MSG_OLDER_FIRMWARE_CAPTION, MSG_OLDER_FIRMWARE)) {
-    return;
+  if (installed >= target.targetVersion && installed != NO_FIRMWARE_VERSION) {
+    if (!ask(port, texts, Question::OlderFirmware, MSG_OLDER_FIRMWARE_CAPTION,
+             MSG_OLDER_FIRMWARE)) {
+      return;
+    }
+    if (replacedByUnsupportedController(link, port, texts)) {
+      return;
+    }
   }
 
   const FirmwareImage image = loadImage(selectFirmwareImage(target));
