@@ -81,11 +81,27 @@ const Outcome OUTCOMES[] = {
      }},
     {"unit info with byte 1 = 0xFF is still data",
      [](UnitSession& s) {
-       s.bus.faults.push_back(
-           rawAnswerOn(CMD_GET_UNIT_INFO, recordOf({0x02, 0xFF, 0x0C, 0x00, 0x03, 0x00})));
+       s.bus.faults.push_back(rawAnswerOn(
+           CMD_GET_UNIT_INFO, recordOf({0x02, 0xFF, 0x0C, 0x00, 0x03, 0x00, 0x07, 0x00, 0x05})));
      },
      LINK_OK, bytesOf({0x08, 0x1D, 0x22}),
-     [](const HidLink& link) { EXPECT_EQ(link.escStatus, ESC_STATUS_READY); }},
+     [](const HidLink& link) {
+       EXPECT_EQ(link.escStatus, ESC_STATUS_READY);
+       EXPECT_EQ(link.escStatusAux, 7);
+       EXPECT_EQ(link.unitFirmwareVersion, 5u);
+     }},
+    {"unit memory with byte 1 = 0xFF is still data",
+     [](UnitSession& s) {
+       s.device().identity.wrongMode = 1;
+       s.bus.faults.push_back(rawAnswerOn(
+           CMD_READ_UNIT_MEMORY, recordOf({0x02, 0xFF, 0x04, 0x00, 0x07, 0x00, 0x00, 0x00, 0x21,
+                                           0x22, 0x23, 0x24, 0x31, 0x32, 0x33, 0x34})));
+     },
+     LINK_OK, bytesOf({0x08, 0x0A}),
+     [](const HidLink& link) {
+       EXPECT_EQ(link.unitFirmwareVersion, 0x24232221u);
+       EXPECT_EQ(link.unitAuxWord, 0x34333231u);
+     }},
     {"ESC info status 5 stops identification",
      [](UnitSession& s) { s.bus.faults.push_back(rawAnswerOn(CMD_GET_ESC_INFO, markerAnswer(5))); },
      5, bytesOf({0x08, 0x1D}),
@@ -133,7 +149,21 @@ const Outcome OUTCOMES[] = {
      [](UnitSession& s) {
        s.bus.faults.push_back(rawAnswerOn(CMD_GET_ESC_IDENT, markerAnswer(0x80000000)));
      },
-     LINK_OK, bytesOf({0x08, 0x1D, 0x22}), [](const HidLink&) {}},
+     LINK_OK, bytesOf({0x08, 0x1D, 0x22}),
+     [](const HidLink& link) { EXPECT_EQ(escIdentOf(link), zeros(40)); }},
+    {"ESC ident under the marker with status 0 keeps none of its bytes",
+     [](UnitSession& s) {
+       std::vector<std::uint8_t> answer = recordOf({0x02, 0xFF, 0x28, 0x00, 0x00, 0x00});
+       for (std::size_t i = 6; i < REPORT_SIZE; ++i) {
+         answer[i] = static_cast<std::uint8_t>(i);
+       }
+       s.bus.faults.push_back(rawAnswerOn(CMD_GET_ESC_IDENT, answer));
+     },
+     LINK_OK, bytesOf({0x08, 0x1D, 0x22}),
+     [](const HidLink& link) {
+       EXPECT_EQ(escIdentOf(link), zeros(40));
+       EXPECT_EQ(escBootloaderVersion(link), 0u);
+     }},
     {"ESC firmware FF FF means no version",
      [](UnitSession& s) {
        s.device().identity.escInfo[4] = 0xFF;
