@@ -45,8 +45,8 @@ struct HidPlatform {
                       std::uint32_t length, std::uint32_t timeoutMs);
   // Reads the next input report into `report`, which holds `length` bytes. False unless
   // a whole report of `length` bytes arrived within `timeoutMs`; lastError then tells why.
-  bool (*readReport)(void* context, DeviceHandle device, std::uint8_t* report,
-                     std::uint32_t length, std::uint32_t timeoutMs);
+  bool (*readReport)(void* context, DeviceHandle device, std::uint8_t* report, std::uint32_t length,
+                     std::uint32_t timeoutMs);
   void (*closeDevice)(void* context, DeviceHandle device);
   // The platform's error value of the last failed operation, left as that call set it.
   std::uint32_t (*lastError)(void* context);
