@@ -24,8 +24,12 @@ bool finish(Bus& bus, LogEntry entry, std::uint32_t error) {
   const bool succeeded = error == 0;
   entry.succeeded = succeeded;
   entry.error = error;
+  // Like the Windows platform, a completed transfer clears the last error, so that a
+  // failure the unit reports in its answer is not shown with an older transfer's error.
   if (!succeeded) {
     bus.lastError = error;
+  } else if (entry.kind == EventKind::Write || entry.kind == EventKind::Read) {
+    bus.lastError = 0;
   }
   bus.log.push_back(std::move(entry));
   return succeeded;

@@ -210,16 +210,21 @@ bool readCapabilities(void* context, DeviceHandle device, std::uint16_t& inputLe
   return true;
 }
 
+// A completed transfer clears the last error: when the unit then refuses a command in
+// its answer, the error report shows no stale value of some earlier failed call (such as
+// a device that could not be opened during discovery).
 bool writeReport(void* context, DeviceHandle device, const std::uint8_t* report,
                  std::uint32_t length, std::uint32_t timeoutMs) {
   const DWORD error = writeOverlapped(toHandle(device), report, length, timeoutMs);
-  return error == ERROR_SUCCESS || fail(stateOf(context), error);
+  record(stateOf(context), error);
+  return error == ERROR_SUCCESS;
 }
 
 bool readReport(void* context, DeviceHandle device, std::uint8_t* report, std::uint32_t length,
                 std::uint32_t timeoutMs) {
   const DWORD error = readOverlapped(toHandle(device), report, length, timeoutMs);
-  return error == ERROR_SUCCESS || fail(stateOf(context), error);
+  record(stateOf(context), error);
+  return error == ERROR_SUCCESS;
 }
 
 void closeDevice(void*, DeviceHandle device) {

@@ -289,5 +289,25 @@ TEST_F(RunUpdateTest, ASupportedControllerSwappedInDuringTheQuestionGetsItsOwnIm
   EXPECT_TRUE(sim::writtenFirmware(bus.devices[FIRST_UNIT]).empty());
 }
 
+// A refusal is the unit's answer, not a failed transfer: its code line must not carry the
+// error of some earlier failed call, here a device held by another program that discovery
+// could not open before it found the unit.
+TEST_F(RunUpdateTest, ARefusalAfterAFailedDiscoveryStepCarriesNoStaleSystemError) {
+  sim::Device busy = sim::makeOtherDevice(0x1111, 0x0001, u"\\\\?\\hid#busy");
+  busy.heldOpenElsewhere = true;
+  bus.devices.insert(bus.devices.begin(), busy);
+  unit = 1;
+  connect();
+  sim::Fault refusal = sim::onCommand(FaultKind::AnswerByte3, CMD_SYSTEM_LOCK, 1);
+  refusal.byte3 = 0x00;
+  bus.faults.push_back(refusal);
+
+  run();
+
+  ASSERT_EQ(recorder.errors, 1);
+  EXPECT_EQ(recorder.errorValue, ERROR_FUNCTION_FAILED);
+  EXPECT_EQ(recorder.systemError, 0u);
+}
+
 }  // namespace
 }  // namespace esc::test
