@@ -142,6 +142,34 @@ void checkUpdateEnabled(Test& test, const Sim& sim, bool enabled);
 // True when a child window of `dialog` shows exactly `text`.
 bool hasChildWithText(HWND dialog, const std::wstring& text);
 
+// ---- Pixels on the screen ------------------------------------------------------------
+
+// A rectangle of the screen as it was painted, one 0x00RRGGBB value per pixel, rows from
+// the top.
+struct ScreenCapture {
+  RECT area{};
+  std::vector<std::uint32_t> pixels;
+  // The pixel at screen position (x, y), which must lie inside `area`.
+  std::uint32_t at(LONG x, LONG y) const;
+};
+
+bool captureScreen(const RECT& area, ScreenCapture& capture);
+// The logo's red and its darker shades.
+bool isLogoRed(std::uint32_t pixel);
+// The red of the third version row's text.
+bool isTextRed(std::uint32_t pixel);
+// The logo's transparent key, pure green, and colours near it.
+bool isKeyGreen(std::uint32_t pixel);
+bool isNearBlack(std::uint32_t pixel);
+
+enum class BoxIcon { None, Error, Warning, Information, Question, Unknown };
+
+// Which system icon the message box shows, compared pixel by pixel with the icons as the
+// system draws them.
+BoxIcon shownIcon(const MessageBoxView& box);
+// Waits briefly for the box to show `expected`; reports the icon it shows otherwise.
+bool checkBoxIcon(Test& test, const MessageBoxView& box, BoxIcon expected);
+
 // ---- Expected texts ------------------------------------------------------------------
 
 // Fixed literal of the program, the same in every language.

@@ -22,6 +22,12 @@ void incompatibleEscIsAnnouncedBeforeThePanelChanges(Test& test);
 void removalOfTheOpenUnitAndItsReturn(Test& test);
 void acceptedUnitArrivingAfterRemovalChangesNothingVisible(Test& test);
 
+// Device events away from the plain start-up
+void givenUpUnitsArrivingAfterRemovalShowTheirHeading(Test& test);
+void incompatibleEscArrivingAfterRemovalIsAnnouncedBeforeThePanelChanges(Test& test);
+void otherHidDevicesLeaveTheOpenUnitAlone(Test& test);
+void unplugWhileTheConfirmationIsOpenFailsTheLockWithoutCodeLine(Test& test);
+
 // The update
 void fullUpdateWritesTheImageAndReportsSuccess(Test& test);
 void declinedQuestionsSendNothing(Test& test);
@@ -32,8 +38,14 @@ void silentUnitFailsTheLockAfterTheReadTimeout(Test& test);
 void failedEraseIsReportedAfterTheEraseWaits(Test& test);
 void updateWithClosedLinkReportsUnitNotDetected(Test& test);
 
+// What the dialog paints
+void onlyTheThirdVersionRowIsRed(Test& test);
+void logoStandsRightOfTheGroupBoxWithoutItsGreenKey(Test& test);
+
 // Closing, languages, start-up settings
 void escapeClosesTheProgram(Test& test);
+void enterAndTheCloseBoxCloseTheProgram(Test& test);
+void updateCommandActsWhateverItsNotificationCode(Test& test);
 // German texts under a German user interface, English under any other.
 void userInterfaceTextsFollowTheLanguage(Test& test);
 void malformedStartupSettingIsRefusedWithAMessage(Test& test);

@@ -1,4 +1,5 @@
-// Closing the program, the user-interface language, and refused start-up settings.
+// Closing the program in each of its ways, the Update command whatever its notification
+// code, the user-interface language, and refused start-up settings.
 //
 // Wine takes a program's user-interface language from the locale variables of the Unix
 // process it starts in, and a program started by another takes its parent's: the runner
@@ -52,6 +53,57 @@ void escapeClosesTheProgram(Test& test) {
     if (check(test, waitForExit(sim, EXIT_TIMEOUT_MS, exitCode), "the program did not end")) {
       check(test, exitCode == 0, "exit code %lu, expected 0", exitCode);
     }
+  }
+  stopSim(sim);
+}
+
+void enterAndTheCloseBoxCloseTheProgram(Test& test) {
+  struct Way {
+    const char* name;
+    void (*press)(HWND dialog);
+  };
+  const Way ways[] = {
+      // Close is the default button, so the dialog manager turns Enter into its command.
+      {"Enter", [](HWND dialog) { PostMessageW(dialog, WM_KEYDOWN, VK_RETURN, 1); }},
+      // The caption's close box: the dialog manager sends the cancel command, Close's id.
+      {"the close box", [](HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+  };
+  for (const Way& way : ways) {
+    note("closing with %s", way.name);
+    Sim sim;
+    if (startSim(test, sim, {}) &&
+        check(test, waitForReadout(sim, "opened by the program", "yes", STATE_TIMEOUT_MS),
+              "the unit was not opened")) {
+      way.press(sim.dialog);
+      DWORD exitCode = 1;
+      if (check(test, waitForExit(sim, EXIT_TIMEOUT_MS, exitCode), "the program did not end on %s",
+                way.name)) {
+        check(test, exitCode == 0, "exit code %lu, expected 0", exitCode);
+      }
+    }
+    stopSim(sim);
+  }
+}
+
+void updateCommandActsWhateverItsNotificationCode(Test& test) {
+  Sim sim;
+  if (startSim(test, sim, {}) &&
+      checkPanel(test, sim, expectedText(esc::Language::English, esc::MSG_READY),
+                 STATE_TIMEOUT_MS)) {
+    for (const WORD code : {WORD{BN_DOUBLECLICKED}, WORD{1}, WORD{0xFFFF}}) {
+      PostMessageW(sim.dialog, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, code),
+                   reinterpret_cast<LPARAM>(GetDlgItem(sim.dialog, IDC_UPDATE)));
+      MessageBoxView box;
+      if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
+                "no confirmation for notification code 0x%04x", code)) {
+        checkText(test, "confirmation text", box.text,
+                  expectedText(esc::Language::English, esc::MSG_CONFIRM));
+        check(test, answerMessageBox(box, IDCANCEL), "the confirmation did not close");
+      }
+      check(test, waitUntil(STATE_TIMEOUT_MS, [&] { return responsive(sim.dialog); }),
+            "the dialog does not answer after Cancel");
+    }
+    checkUpdateEnabled(test, sim, true);
   }
   stopSim(sim);
 }

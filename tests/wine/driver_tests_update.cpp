@@ -1,5 +1,9 @@
 // The update: a complete run on the emulated unit, the questions that end it without
 // effect, and failures at each kind of step with the error box they lead to.
+#include <windows.h>
+// commctrl.h relies on the Windows types being declared first.
+#include <commctrl.h>
+
 #include <cstdlib>
 #include <cwchar>
 
@@ -36,6 +40,7 @@ bool startUpdate(Test& test, const Sim& sim, ULONGLONG& confirmed) {
     return false;
   }
   checkText(test, "confirmation caption", box.caption, expectedText(EN, esc::MSG_CONFIRM_CAPTION));
+  checkBoxIcon(test, box, BoxIcon::Warning);
   confirmed = GetTickCount64();
   return check(test, answerMessageBox(box, IDOK), "the confirmation did not close");
 }
@@ -69,6 +74,7 @@ bool checkErrorBox(Test& test, const Sim& sim, DWORD timeoutMs, esc::MessageId m
   note("system error shown: 0x%08x", static_cast<unsigned>(systemError));
   check(test, box.hasOk && !box.hasCancel && !box.hasYes && !box.hasNo,
         "the error box has other buttons than OK");
+  checkBoxIcon(test, box, BoxIcon::Error);
   checkRowsClosed(test, sim);
   checkUpdateEnabled(test, sim, false);
   return true;
@@ -84,6 +90,28 @@ void checkReadout(Test& test, const Sim& sim, const char* name, const char* valu
   const bool shown = waitForReadout(sim, name, value, STATE_TIMEOUT_MS);
   check(test, shown, "simulator \"%s\" is \"%s\", expected \"%s\"", name,
         readoutValue(sim, name).c_str(), value);
+}
+
+// A visible, smooth, top-level window owned by the dialog (the system adds the caption of
+// an overlapped window), 400 by 50 pixels and centred on the dialog with the half sizes
+// rounded down.
+void checkProgressWindowPlacement(Test& test, const Sim& sim, HWND progress) {
+  const auto style = static_cast<DWORD>(GetWindowLongW(progress, GWL_STYLE));
+  const DWORD visibleSmooth = WS_VISIBLE | PBS_SMOOTH;
+  check(test, (style & visibleSmooth) == visibleSmooth && (style & (WS_CHILD | WS_POPUP)) == 0,
+        "progress window style 0x%08lx", style);
+  check(test, GetWindow(progress, GW_OWNER) == sim.dialog, "the progress window's owner");
+  RECT dialog{};
+  RECT shown{};
+  GetWindowRect(sim.dialog, &dialog);
+  GetWindowRect(progress, &shown);
+  const LONG x = dialog.left + ((dialog.right - dialog.left) >> 1) - 200;
+  const LONG y = dialog.top + ((dialog.bottom - dialog.top) >> 1) - 25;
+  check(test,
+        shown.left == x && shown.top == y && shown.right - shown.left == 400 &&
+            shown.bottom - shown.top == 50,
+        "progress window at %ld,%ld size %ldx%ld, expected %ld,%ld size 400x50", shown.left,
+        shown.top, shown.right - shown.left, shown.bottom - shown.top, x, y);
 }
 
 bool startReady(Test& test, Sim& sim, const Settings& settings) {
@@ -110,6 +138,7 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
               expectedText(EN, esc::MSG_CONFIRM_CAPTION));
     checkText(test, "confirmation text", box.text, expectedText(EN, esc::MSG_CONFIRM));
     check(test, box.hasOk && box.hasCancel, "the confirmation lacks OK or Cancel");
+    checkBoxIcon(test, box, BoxIcon::Warning);
     screenshot("confirmation");
     const ULONGLONG confirmed = GetTickCount64();
     answerMessageBox(box, IDOK);
@@ -124,6 +153,9 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
                       return progress != nullptr && IsWindowVisible(progress);
                     }),
           "no progress window \"%s\" owned by the dialog", printable(title).c_str());
+    if (progress != nullptr) {
+      checkProgressWindowPlacement(test, sim, progress);
+    }
     // Half way through, so that the screenshot shows the bar moving.
     check(test,
           waitUntil(UPDATE_TIMEOUT_MS,
@@ -185,6 +217,7 @@ void declinedQuestionsSendNothing(Test& test) {
               expectedText(EN, esc::MSG_OLDER_FIRMWARE_CAPTION));
     checkText(test, "question text", box.text, expectedText(EN, esc::MSG_OLDER_FIRMWARE));
     check(test, box.hasYes && box.hasNo && !box.hasOk, "the question lacks Yes or No");
+    checkBoxIcon(test, box, BoxIcon::Warning);
     check(test, answerMessageBox(box, IDNO), "the question did not close");
   }
   check(test, waitUntil(STATE_TIMEOUT_MS, [&] { return responsive(sim.dialog); }),
@@ -315,6 +348,7 @@ void updateWithClosedLinkReportsUnitNotDetected(Test& test) {
                 expectedText(EN, esc::MSG_UPDATE_FAILED_CAPTION));
       checkText(test, "error box text (no code line)", box.text,
                 expectedText(EN, esc::MSG_UNIT_NOT_DETECTED));
+      checkBoxIcon(test, box, BoxIcon::Error);
       answerMessageBox(box, IDOK);
     }
     checkFailureNotice(test, sim);

@@ -21,7 +21,10 @@ add_custom_command(
 add_executable(esc_wine_driver
   ${CMAKE_CURRENT_LIST_DIR}/driver_dialog_checks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver_pixels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_detection.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver_tests_drawing.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver_tests_events.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_program.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_update.cpp
@@ -33,7 +36,7 @@ add_executable(esc_wine_driver
 )
 target_include_directories(esc_wine_driver PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(esc_wine_driver PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
-target_link_libraries(esc_wine_driver PRIVATE esc_emulator esc_device user32)
+target_link_libraries(esc_wine_driver PRIVATE esc_emulator esc_device user32 gdi32)
 if(MINGW)
   target_compile_options(esc_wine_driver PRIVATE -municode)
   target_link_options(esc_wine_driver PRIVATE -municode -static)

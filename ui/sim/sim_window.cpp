@@ -404,7 +404,10 @@ void refreshReadout(Simulator& simulator, Refresh when) {
     return;
   }
   simulator.lastRefreshTick = tick;
-  const std::string text = describeUnit(simulator.bus, simulator.unit);
+  // The other device's line lets a test tell that its coming and going really happened.
+  const std::string text = describeUnit(simulator.bus, simulator.unit) + "other device plugged: " +
+                           (simulator.bus.devices[simulator.otherDevice].plugged ? "yes" : "no") +
+                           "\r\n";
   if (text != simulator.shownReadout) {
     simulator.shownReadout = text;
     setControlText(simulator.window, IDC_SIM_READOUT, text);

@@ -1,0 +1,183 @@
+// Device events that meet the dialog away from the plain start-up: units that arrive after
+// a removal and are given up, other HID devices coming and going while the unit is open,
+// and the unit pulled while the update's first question is open.
+#include "resources/message_ids.h"
+#include "resources/resource_ids.h"
+#include "tests/wine/driver_tests.h"
+#include "ui/sim/sim_controls.h"
+
+namespace driver {
+namespace {
+
+constexpr esc::Language EN = esc::Language::English;
+
+const Settings SUPPORTED_UNIT = {
+    {L"ESCSIM_MODEL", L"0x110FA0D2"},       {L"ESCSIM_UNIT_VERSION", L"1.2.3"},
+    {L"ESCSIM_BOOTLOADER_VERSION", L"1.2"}, {L"ESCSIM_ESC_VERSION", L"1.0"},
+    {L"ESCSIM_PRODUCT_ID", L"1"},
+};
+
+void checkLinkOpen(Test& test, const Sim& sim, bool open) {
+  check(test, waitForReadout(sim, "opened by the program", open ? "yes" : "no", STATE_TIMEOUT_MS),
+        "the simulator says the unit is %sopen", open ? "not " : "");
+}
+
+// Starts with the supported unit ready, then pulls it: the dialog waits with 40020.
+bool startThenUnplug(Test& test, Sim& sim) {
+  if (!startSim(test, sim, SUPPORTED_UNIT) ||
+      !checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS)) {
+    return false;
+  }
+  postCommand(sim.unitWindow, esc::sim::IDC_SIM_UNPLUG);
+  return checkPanel(test, sim, withInstructions(EN, esc::MSG_CONNECTION_LOST), STATE_TIMEOUT_MS);
+}
+
+bool setWrongMode(const Sim& sim) {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(GetDlgItem(sim.unitWindow, esc::sim::IDC_SIM_WRONG_MODE), BM_SETCHECK,
+                             BST_CHECKED, 0, SMTO_ABORTIFHUNG, 300, &result) != 0;
+}
+
+// Waits until the read-out line `name` differs from `before`; false when it does not.
+bool readoutChanges(const Sim& sim, const char* name, const std::string& before) {
+  return waitUntil(STATE_TIMEOUT_MS, [&] { return readoutValue(sim, name) != before; });
+}
+
+}  // namespace
+
+void givenUpUnitsArrivingAfterRemovalShowTheirHeading(Test& test) {
+  struct Case {
+    const char* name;
+    bool wrongMode;
+    const wchar_t* escStatus;
+    esc::MessageId heading;
+  };
+  const Case cases[] = {
+      {"wrong mode", true, L"3", esc::MSG_WRONG_MODE},
+      {"no updatable ESC", false, L"0", esc::MSG_NO_UPDATABLE_ESC},
+  };
+  for (const Case& c : cases) {
+    note("arriving: a unit in %s", c.name);
+    Sim sim;
+    if (startThenUnplug(test, sim)) {
+      const std::string searches = readoutValue(sim, "device searches");
+      check(test, !c.wrongMode || setWrongMode(sim), "could not tick the wrong mode");
+      check(test, setControlText(sim.unitWindow, esc::sim::IDC_SIM_ESC_STATUS, c.escStatus),
+            "could not set the ESC status in the simulator window");
+      postCommand(sim.unitWindow, esc::sim::IDC_SIM_PLUG);
+      check(test, readoutChanges(sim, "device searches", searches),
+            "the arrival did not start a search");
+      checkPanel(test, sim, withInstructions(EN, c.heading), STATE_TIMEOUT_MS);
+      checkRowsClosed(test, sim);
+      checkUpdateEnabled(test, sim, false);
+      checkLinkOpen(test, sim, false);
+    }
+    stopSim(sim);
+  }
+}
+
+void incompatibleEscArrivingAfterRemovalIsAnnouncedBeforeThePanelChanges(Test& test) {
+  Sim sim;
+  if (startThenUnplug(test, sim)) {
+    check(test, setControlText(sim.unitWindow, esc::sim::IDC_SIM_MODEL, L"0x110FA0D3"),
+          "could not set the model code in the simulator window");
+    postCommand(sim.unitWindow, esc::sim::IDC_SIM_PLUG);
+    MessageBoxView box;
+    if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
+              "no information box")) {
+      checkText(test, "box caption", box.caption, expectedText(EN, esc::MSG_INCOMPATIBLE_CAPTION));
+      checkText(test, "box text", box.text, incompatibleText(EN));
+      check(test, box.hasOk && !box.hasCancel && !box.hasYes && !box.hasNo,
+            "the box has other buttons than OK");
+      checkBoxIcon(test, box, BoxIcon::Information);
+      std::wstring panel;
+      check(test, readEditText(GetDlgItem(sim.dialog, IDC_STATUS_PANEL), panel),
+            "the dialog does not answer while the box is open");
+      checkText(test, "panel while the box is open", panel,
+                withInstructions(EN, esc::MSG_CONNECTION_LOST));
+      checkLinkOpen(test, sim, false);
+      checkUpdateEnabled(test, sim, false);
+      check(test, answerMessageBox(box, IDOK), "the box did not close");
+    }
+    checkPanel(test, sim, withInstructions(EN, esc::MSG_INCOMPATIBLE_HEADING), STATE_TIMEOUT_MS);
+    checkRowsClosed(test, sim);
+    checkUpdateEnabled(test, sim, false);
+    checkLinkOpen(test, sim, false);
+  }
+  stopSim(sim);
+}
+
+void otherHidDevicesLeaveTheOpenUnitAlone(Test& test) {
+  Sim sim;
+  if (!startSim(test, sim, SUPPORTED_UNIT) ||
+      !checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS)) {
+    stopSim(sim);
+    return;
+  }
+  checkLinkOpen(test, sim, true);
+  const std::string searches = readoutValue(sim, "device searches");
+  // Out, then in again: the removal names another path than the unit's, and an arrival
+  // while the link is open starts no search.
+  for (const char* plugged : {"no", "yes"}) {
+    postCommand(sim.unitWindow, esc::sim::IDC_SIM_OTHER_DEVICE);
+    check(test, waitForReadout(sim, "other device plugged", plugged, STATE_TIMEOUT_MS),
+          "the other device was not %s", *plugged == 'y' ? "plugged in" : "pulled");
+    Sleep(500);
+    std::wstring panel;
+    check(test, readEditText(GetDlgItem(sim.dialog, IDC_STATUS_PANEL), panel),
+          "the dialog does not answer");
+    checkText(test, "status panel (unchanged)", panel, expectedText(EN, esc::MSG_READY));
+    checkRowsShow(test, sim, L"1.2.3", L"1.2", L"1.0", L"TUNEPUCK");
+    checkUpdateEnabled(test, sim, true);
+    checkLinkOpen(test, sim, true);
+  }
+  check(test, readoutValue(sim, "device searches") == searches,
+        "an arrival while the unit was open started a search (%s before, %s after)",
+        searches.c_str(), readoutValue(sim, "device searches").c_str());
+  stopSim(sim);
+}
+
+void unplugWhileTheConfirmationIsOpenFailsTheLockWithoutCodeLine(Test& test) {
+  Sim sim;
+  if (!startSim(test, sim, SUPPORTED_UNIT) ||
+      !checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS)) {
+    stopSim(sim);
+    return;
+  }
+  checkLinkOpen(test, sim, true);
+  const std::string requests = readoutValue(sim, "requests");
+  pressButton(sim.dialog, IDC_UPDATE);
+  MessageBoxView box;
+  if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
+            "no confirmation box")) {
+    checkBoxIcon(test, box, BoxIcon::Warning);
+    // The box's message loop carries the removal to the dialog.
+    postCommand(sim.unitWindow, esc::sim::IDC_SIM_UNPLUG);
+    checkPanel(test, sim, withInstructions(EN, esc::MSG_CONNECTION_LOST), STATE_TIMEOUT_MS);
+    checkRowsClosed(test, sim);
+    checkUpdateEnabled(test, sim, false);
+    checkLinkOpen(test, sim, false);
+    check(test, answerMessageBox(box, IDOK), "the confirmation did not close");
+
+    MessageBoxView error;
+    if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, error), "no error box")) {
+      checkText(test, "error box caption", error.caption,
+                expectedText(EN, esc::MSG_UPDATE_FAILED_CAPTION));
+      checkText(test, "error box text (no code line)", error.text,
+                expectedText(EN, esc::MSG_LOCK_FAILED));
+      check(test, error.hasOk && !error.hasCancel && !error.hasYes && !error.hasNo,
+            "the error box has other buttons than OK");
+      checkBoxIcon(test, error, BoxIcon::Error);
+      check(test, answerMessageBox(error, IDOK), "the error box did not close");
+    }
+  }
+  checkPanel(test, sim, expectedText(EN, esc::MSG_UPDATE_FAILED_NOTICE), STATE_TIMEOUT_MS);
+  checkRowsClosed(test, sim);
+  checkUpdateEnabled(test, sim, false);
+  check(test, readoutValue(sim, "requests") == requests, "requests were sent: %s before, %s after",
+        requests.c_str(), readoutValue(sim, "requests").c_str());
+  check(test, readoutValue(sim, "system lock") == "off", "the system lock was set");
+  stopSim(sim);
+}
+
+}  // namespace driver
