@@ -76,6 +76,8 @@ const TestCase TESTS[] = {
     {"update_command_acts_whatever_its_notification_code",
      driver::updateCommandActsWhateverItsNotificationCode, true},
     {"user_interface_texts_follow_the_language", driver::userInterfaceTextsFollowTheLanguage, true},
+    {"refused_notifications_end_the_program_after_an_error_box",
+     driver::refusedNotificationsEndTheProgramAfterAnErrorBox, true},
     {"malformed_startup_setting_is_refused_with_a_message",
      driver::malformedStartupSettingIsRefusedWithAMessage, true},
 };

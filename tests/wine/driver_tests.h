@@ -48,6 +48,7 @@ void enterAndTheCloseBoxCloseTheProgram(Test& test);
 void updateCommandActsWhateverItsNotificationCode(Test& test);
 // German texts under a German user interface, English under any other.
 void userInterfaceTextsFollowTheLanguage(Test& test);
+void refusedNotificationsEndTheProgramAfterAnErrorBox(Test& test);
 void malformedStartupSettingIsRefusedWithAMessage(Test& test);
 
 }  // namespace driver

@@ -1,5 +1,6 @@
 // Closing the program in each of its ways, the Update command whatever its notification
-// code, the user-interface language, and refused start-up settings.
+// code, the user-interface language, a refused notification registration, and refused
+// start-up settings.
 //
 // Wine takes a program's user-interface language from the locale variables of the Unix
 // process it starts in, and a program started by another takes its parent's: the runner
@@ -141,6 +142,35 @@ void userInterfaceTextsFollowTheLanguage(Test& test) {
 
     postCommand(sim.unitWindow, esc::sim::IDC_SIM_UNPLUG);
     checkPanel(test, sim, withInstructions(texts, esc::MSG_CONNECTION_LOST), STATE_TIMEOUT_MS);
+  }
+  stopSim(sim);
+}
+
+void refusedNotificationsEndTheProgramAfterAnErrorBox(Test& test) {
+  constexpr esc::Language EN = esc::Language::English;
+  Sim sim;
+  if (startSim(test, sim, {{L"ESCSIM_REFUSE_NOTIFICATIONS", L"1"}})) {
+    MessageBoxView box;
+    if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box), "no error box")) {
+      checkText(test, "box caption", box.caption,
+                expectedText(EN, esc::MSG_APPLICATION_ERROR_CAPTION));
+      checkText(test, "box text", box.text, expectedText(EN, esc::MSG_REGISTRATION_FAILED));
+      check(test, box.hasOk && !box.hasCancel && !box.hasYes && !box.hasNo,
+            "the box has other buttons than OK");
+      checkBoxIcon(test, box, BoxIcon::Error);
+      // No detection: the unit, plugged in, is neither searched for nor opened.
+      check(test, waitForReadout(sim, "device searches", "0", STATE_TIMEOUT_MS),
+            "the dialog searched for the unit: %s searches",
+            readoutValue(sim, "device searches").c_str());
+      check(test, readoutValue(sim, "opened by the program") == "no", "the unit was opened");
+      check(test, IsWindowVisible(sim.dialog) == FALSE, "the dialog is shown");
+      answerMessageBox(box, IDOK);
+    }
+    DWORD exitCode = 1;
+    if (check(test, waitForExit(sim, EXIT_TIMEOUT_MS, exitCode),
+              "the program did not end after the box")) {
+      check(test, exitCode == 0, "exit code %lu, expected 0", exitCode);
+    }
   }
   stopSim(sim);
 }

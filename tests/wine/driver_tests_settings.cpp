@@ -193,9 +193,13 @@ void faultsCountFromTheRequestsSeenSoFar(Test& test) {
 
 void settingsFromTheEnvironmentNameTheBadVariable(Test& test) {
   std::map<std::string, std::string> values = {
-      {"ESCSIM_MODEL", "0x0A0640AA"},   {"ESCSIM_ESC_VERSION", "none"},
-      {"ESCSIM_UNIT_VERSION", "2.1.5"}, {"ESCSIM_PRODUCT_ID", "2"},
-      {"ESCSIM_PLUGGED", "0"},          {"ESCSIM_FAULT", "block:7"},
+      {"ESCSIM_MODEL", "0x0A0640AA"},
+      {"ESCSIM_ESC_VERSION", "none"},
+      {"ESCSIM_UNIT_VERSION", "2.1.5"},
+      {"ESCSIM_PRODUCT_ID", "2"},
+      {"ESCSIM_PLUGGED", "0"},
+      {"ESCSIM_FAULT", "block:7"},
+      {"ESCSIM_REFUSE_NOTIFICATIONS", "1"},
   };
   esc::sim::UnitSettings settings = esc::sim::defaultSettings();
   std::string error;
@@ -205,7 +209,7 @@ void settingsFromTheEnvironmentNameTheBadVariable(Test& test) {
           settings.modelCode == 0x0A0640AA && settings.escFirmwareVersion == 0xFFFF &&
               settings.unitFirmwareVersion == 0x02000105 && settings.productId == 2 &&
               !settings.plugged && settings.fault.choice == FaultChoice::BlockFails &&
-              settings.fault.block == 7,
+              settings.fault.block == 7 && settings.notificationsRefused,
           "the settings were not taken as given");
   }
 

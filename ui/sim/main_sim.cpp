@@ -28,6 +28,12 @@ const char* environmentValue(const char* variable, void* context) {
   return value.c_str();
 }
 
+// Stands in for RegisterDeviceNotificationW when the settings ask for a refusal.
+HDEVNOTIFY WINAPI refuseNotifications(HANDLE, LPVOID, DWORD) {
+  SetLastError(ERROR_SERVICE_NOT_ACTIVE);
+  return nullptr;
+}
+
 void refreshDuringWait(void* context) {
   esc::sim::refreshReadout(*static_cast<esc::sim::Simulator*>(context),
                            esc::sim::Refresh::Throttled);
@@ -54,7 +60,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   esc::setHidPlatform(&paced);
 
   esc::sim::createSimulatorWindow(instance, simulator);
-  const int result = esc::RunUpdaterProgram(instance, esc::loadFirmwareImage);
+  const int result = esc::RunUpdaterProgram(
+      instance, esc::loadFirmwareImage,
+      settings.notificationsRefused ? refuseNotifications : RegisterDeviceNotificationW);
   if (simulator.window != nullptr) {
     DestroyWindow(simulator.window);
   }

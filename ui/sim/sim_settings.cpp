@@ -146,6 +146,8 @@ bool applyOption(const char* variable, const std::string& text, UnitSettings& se
   if (name == "ESCSIM_WRONG_MODE") return parseSwitch(text, settings.wrongMode);
   if (name == "ESCSIM_ESC_STATUS") return parseNumber16(text, settings.escStatus);
   if (name == "ESCSIM_FAULT") return parseFault(text, settings.fault);
+  if (name == "ESCSIM_REFUSE_NOTIFICATIONS")
+    return parseSwitch(text, settings.notificationsRefused);
   return false;
 }
 

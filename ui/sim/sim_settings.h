@@ -39,6 +39,9 @@ struct UnitSettings {
   bool wrongMode;
   std::uint16_t escStatus;
   FaultSetting fault;
+  // Not the unit's: the program's registration for device notifications is refused, as
+  // a system without the notification service would.
+  bool notificationsRefused;
 };
 
 // A plugged unit as the emulator builds it by default: a supported ESC with firmware 1.0.
@@ -80,6 +83,7 @@ inline constexpr SettingOption SETTING_OPTIONS[] = {
     {"ESCSIM_FAULT",
      "none, lock-refused, unlock-status[:S], erase-status[:S], address-status[:S], "
      "block:N[:S], no-answer or unplug:N"},
+    {"ESCSIM_REFUSE_NOTIFICATIONS", "0 or 1"},
 };
 
 // Reads every variable of SETTING_OPTIONS through `lookup` (which returns null for an

@@ -142,13 +142,13 @@ void OnDeviceRemoval(const DeviceBroadcast& broadcast) {
 
 }  // namespace
 
-bool RegisterDeviceNotifications(HWND window) {
+bool RegisterDeviceNotifications(HWND window, DeviceNotificationRegistrar registrar) {
   DEV_BROADCAST_DEVICEINTERFACE_W filter{};
   filter.dbcc_size = sizeof filter;
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
   filter.dbcc_reserved = 0;
   filter.dbcc_classguid = HID_INTERFACE_CLASS;
-  deviceNotification = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  deviceNotification = registrar(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
   if (deviceNotification != nullptr) {
     return true;
   }

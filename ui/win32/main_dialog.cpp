@@ -24,6 +24,7 @@ constexpr COLORREF THIRD_ROW_TEXT_COLOUR = RGB(255, 0, 0);
 HBRUSH thirdRowBrush = nullptr;
 
 ImageLoader firmwareImages = loadFirmwareImage;
+DeviceNotificationRegistrar notificationRegistrar = RegisterDeviceNotificationW;
 
 void setRowLabel(HWND window, int control, MessageId text) {
   char16_t label[MESSAGE_BUFFER_UNITS];
@@ -79,8 +80,10 @@ void releaseDialogResources() {
 
 }  // namespace
 
-int RunUpdaterProgram(HINSTANCE instance, ImageLoader loadImage) {
+int RunUpdaterProgram(HINSTANCE instance, ImageLoader loadImage,
+                      DeviceNotificationRegistrar registrar) {
   firmwareImages = loadImage;
+  notificationRegistrar = registrar;
   initCommonControls();
   appInstance = instance;
   deviceLink = HidLink{};
@@ -126,7 +129,7 @@ void InitMainDialog(HWND window) {
   setRowLabel(window, IDC_ROW2_LABEL, MSG_LABEL_BOOTLOADER);
   setRowLabel(window, IDC_ROW3_LABEL, MSG_LABEL_ESC);
 
-  if (RegisterDeviceNotifications(window)) {
+  if (RegisterDeviceNotifications(window, notificationRegistrar)) {
     DetectUnitAtStartup();
   }
 }

@@ -26,10 +26,16 @@ extern HidLink deviceLink;
 // What the last classification decided; read by the update.
 extern UpdateTarget updateTarget;
 
+// Registers a window for the device notifications that a filter selects: the platform's
+// RegisterDeviceNotificationW, or the simulator's stand-in that refuses.
+using DeviceNotificationRegistrar = HDEVNOTIFY(WINAPI*)(HANDLE recipient, LPVOID filter,
+                                                        DWORD flags);
+
 // Runs the program once the HID platform is installed: common controls, the cleared link
 // and the modal main dialog. `loadImage` finds the firmware images for the update.
 // Returns 0 however the dialog ended.
-int RunUpdaterProgram(HINSTANCE instance, ImageLoader loadImage);
+int RunUpdaterProgram(HINSTANCE instance, ImageLoader loadImage,
+                      DeviceNotificationRegistrar registrar = RegisterDeviceNotificationW);
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Icon, title, row labels, then the notification registration and start-up detection.
@@ -37,9 +43,9 @@ void InitMainDialog(HWND window);
 // Draws the logo right of the version group box.
 void PaintLogo(HWND window);
 
-// Registers the dialog for HID device-interface notifications. On failure shows the
-// error box and ends the dialog with result 1, and returns false.
-bool RegisterDeviceNotifications(HWND window);
+// Registers the dialog for HID device-interface notifications through `registrar`. On
+// failure shows the error box and ends the dialog with result 1, and returns false.
+bool RegisterDeviceNotifications(HWND window, DeviceNotificationRegistrar registrar);
 // The first detection, when the dialog opens.
 void DetectUnitAtStartup();
 // Device arrival and removal. TRUE for those two events, whether acted on or not.
