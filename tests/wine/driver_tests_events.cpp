@@ -1,6 +1,7 @@
 // Device events that meet the dialog away from the plain start-up: units that arrive after
 // a removal and are given up, other HID devices coming and going while the unit is open,
-// and the unit pulled while the update's first question is open.
+// a unit whose identification fails, and the unit pulled while the update's first
+// question is open.
 #include "resources/message_ids.h"
 #include "resources/resource_ids.h"
 #include "tests/wine/driver_tests.h"
@@ -134,6 +135,62 @@ void otherHidDevicesLeaveTheOpenUnitAlone(Test& test) {
   check(test, readoutValue(sim, "device searches") == searches,
         "an arrival while the unit was open started a search (%s before, %s after)",
         searches.c_str(), readoutValue(sim, "device searches").c_str());
+  stopSim(sim);
+}
+
+void unitWhoseIdentificationFailsAtStartupCountsAsNoUnit(Test& test) {
+  Sim sim;
+  if (startSim(test, sim, {{L"ESCSIM_FAULT", L"ident-lost"}})) {
+    checkPanel(test, sim, withInstructions(EN, esc::MSG_NO_UNIT), STATE_TIMEOUT_MS);
+    checkRowsClosed(test, sim);
+    checkUpdateEnabled(test, sim, false);
+    checkLinkOpen(test, sim, false);
+    check(test, waitForReadout(sim, "faults waiting", "0", STATE_TIMEOUT_MS),
+          "the identification was not tried");
+  }
+  stopSim(sim);
+}
+
+void unitWhoseIdentificationFailsAtArrivalStaysOpenUntilItsRemoval(Test& test) {
+  Sim sim;
+  if (!startSim(test, sim, {{L"ESCSIM_PLUGGED", L"0"}, {L"ESCSIM_FAULT", L"ident-lost"}}) ||
+      !checkPanel(test, sim, withInstructions(EN, esc::MSG_NO_UNIT), STATE_TIMEOUT_MS)) {
+    stopSim(sim);
+    return;
+  }
+  const std::wstring noUnit = withInstructions(EN, esc::MSG_NO_UNIT);
+  postCommand(sim.unitWindow, esc::sim::IDC_SIM_PLUG);
+  check(test, waitForReadout(sim, "faults waiting", "0", STATE_TIMEOUT_MS),
+        "the identification was not tried");
+  // The unit was opened, its identification failed: nothing on the screen changes, and
+  // the link is left open.
+  checkLinkOpen(test, sim, true);
+  Sleep(500);
+  std::wstring panel;
+  check(test, readEditText(GetDlgItem(sim.dialog, IDC_STATUS_PANEL), panel),
+        "the dialog does not answer");
+  checkText(test, "status panel (unchanged)", panel, noUnit);
+  checkRowsClosed(test, sim);
+  checkUpdateEnabled(test, sim, false);
+
+  // While that link is open, arrivals are not looked at.
+  const std::string searches = readoutValue(sim, "device searches");
+  for (const char* plugged : {"no", "yes"}) {
+    postCommand(sim.unitWindow, esc::sim::IDC_SIM_OTHER_DEVICE);
+    check(test, waitForReadout(sim, "other device plugged", plugged, STATE_TIMEOUT_MS),
+          "the other device was not %s", *plugged == 'y' ? "plugged in" : "pulled");
+  }
+  Sleep(500);
+  check(test, readoutValue(sim, "device searches") == searches,
+        "an arrival started a search while the link was open");
+
+  // Its removal is the unit's removal; the next arrival identifies it afresh.
+  postCommand(sim.unitWindow, esc::sim::IDC_SIM_UNPLUG);
+  checkPanel(test, sim, withInstructions(EN, esc::MSG_CONNECTION_LOST), STATE_TIMEOUT_MS);
+  checkLinkOpen(test, sim, false);
+  postCommand(sim.unitWindow, esc::sim::IDC_SIM_PLUG);
+  checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS);
+  checkUpdateEnabled(test, sim, true);
   stopSim(sim);
 }
 

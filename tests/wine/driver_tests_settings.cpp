@@ -94,11 +94,13 @@ const FaultCase FAULTS[] = {
     {"block:3:0x8000002A", true, {FaultChoice::BlockFails, 3, 0x8000002A}},
     {"no-answer", true, {FaultChoice::NoAnswer, 0, 0}},
     {"unplug:500", true, {FaultChoice::UnplugAtBlock, 500, 0}},
+    {"ident-lost", true, {FaultChoice::IdentLost, 0, 0}},
     {"block:0", false, {}},
     {"block", false, {}},
     {"block:x", false, {}},
     {"unplug:2:5", false, {}},
     {"lock-refused:1", false, {}},
+    {"ident-lost:1", false, {}},
     {"erase-status:1:2", false, {}},
     {"bogus", false, {}},
     {"", false, {}},
@@ -186,6 +188,14 @@ void faultsCountFromTheRequestsSeenSoFar(Test& test) {
         bus.faults.size() == 1 && bus.faults[0].kind == esc::sim::FaultKind::UnplugBeforeWrite &&
             bus.faults[0].occurrence == 1883,
         "unplug:2 after 1881 blocks is not an unplug before the 1883rd block");
+
+  bus.commandRequests[esc::CMD_GET_ESC_IDENT] = 1;
+  esc::sim::armFault(bus, {FaultChoice::IdentLost, 0, 0});
+  check(test,
+        bus.faults.size() == 1 && bus.faults[0].kind == esc::sim::FaultKind::ReadFails &&
+            bus.faults[0].command && *bus.faults[0].command == esc::CMD_GET_ESC_IDENT &&
+            bus.faults[0].occurrence == 2,
+        "ident-lost after one identification is not the second one's answer lost");
 
   esc::sim::armFault(bus, {FaultChoice::None, 0, 0});
   check(test, bus.faults.empty(), "none left %zu faults armed", bus.faults.size());

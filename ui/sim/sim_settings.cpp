@@ -113,6 +113,7 @@ constexpr FaultForm FAULT_FORMS[] = {
     {"block", FaultChoice::BlockFails, true, true, DEFAULT_BLOCK_STATUS},
     {"no-answer", FaultChoice::NoAnswer, false, false, 0},
     {"unplug", FaultChoice::UnplugAtBlock, true, false, 0},
+    {"ident-lost", FaultChoice::IdentLost, false, false, 0},
 };
 
 const FaultForm* formOf(FaultChoice choice) {
@@ -342,6 +343,10 @@ void armFault(Bus& bus, const FaultSetting& fault) {
     case FaultChoice::UnplugAtBlock:
       bus.faults.push_back(
           atBlock(FaultKind::UnplugBeforeWrite, next(CMD_WRITE_BLOCK, fault.block)));
+      return;
+    case FaultChoice::IdentLost:
+      bus.faults.push_back(
+          onCommand(FaultKind::ReadFails, CMD_GET_ESC_IDENT, next(CMD_GET_ESC_IDENT, 1)));
       return;
   }
 }

@@ -21,6 +21,7 @@ enum class FaultChoice {
   BlockFails,     // data block `block` of the next update, likewise
   NoAnswer,       // the unit stays silent after the next system lock request
   UnplugAtBlock,  // the unit is pulled just before data block `block` is written
+  IdentLost,      // the answer to the next ESC identification request is lost
 };
 
 struct FaultSetting {
@@ -60,8 +61,8 @@ bool parseEscVersion(const std::string& text, std::uint16_t& value);
 // "a.b" is 0x0000aabb, "a.b.c" is 0xaa00bbcc; or a 32-bit number.
 bool parsePackedVersion(const std::string& text, std::uint32_t& value);
 // "none", "lock-refused", "unlock-status[:S]", "erase-status[:S]", "address-status[:S]",
-// "block:N[:S]", "no-answer" or "unplug:N"; S is the unit's status (a default per fault
-// when left out), N a data block counted from 1.
+// "block:N[:S]", "no-answer", "unplug:N" or "ident-lost"; S is the unit's status (a
+// default per fault when left out), N a data block counted from 1.
 bool parseFault(const std::string& text, FaultSetting& value);
 // The fault in the form parseFault reads.
 std::string faultText(const FaultSetting& fault);
@@ -82,7 +83,7 @@ inline constexpr SettingOption SETTING_OPTIONS[] = {
     {"ESCSIM_ESC_STATUS", "a 16-bit number (3: an updatable ESC)"},
     {"ESCSIM_FAULT",
      "none, lock-refused, unlock-status[:S], erase-status[:S], address-status[:S], "
-     "block:N[:S], no-answer or unplug:N"},
+     "block:N[:S], no-answer, unplug:N or ident-lost"},
     {"ESCSIM_REFUSE_NOTIFICATIONS", "0 or 1"},
 };
 

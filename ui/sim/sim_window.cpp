@@ -48,8 +48,8 @@ const wchar_t* const PACKED_VERSION_CHOICES[] = {L"1.2", L"1.2.3", L"2.1.5", L"0
 const wchar_t* const PRODUCT_CHOICES[] = {L"1", L"2", L"3"};
 const wchar_t* const ESC_STATUS_CHOICES[] = {L"3  updatable ESC", L"0  no ESC"};
 const wchar_t* const FAULT_CHOICES[] = {
-    L"none",           L"lock-refused", L"unlock-status", L"erase-status",
-    L"address-status", L"block:500",    L"no-answer",     L"unplug:500",
+    L"none",      L"lock-refused", L"unlock-status", L"erase-status", L"address-status",
+    L"block:500", L"no-answer",    L"unplug:500",    L"ident-lost",
 };
 
 struct FieldSpec {
