@@ -53,6 +53,8 @@ const TestCase TESTS[] = {
      driver::incompatibleEscArrivingAfterRemovalIsAnnouncedBeforeThePanelChanges, true},
     {"other_hid_devices_leave_the_open_unit_alone", driver::otherHidDevicesLeaveTheOpenUnitAlone,
      true},
+    {"removal_of_the_units_path_in_other_letters_case_closes_the_link",
+     driver::removalOfTheUnitsPathInOtherLettersCaseClosesTheLink, true},
     {"unit_whose_identification_fails_at_startup_counts_as_no_unit",
      driver::unitWhoseIdentificationFailsAtStartupCountsAsNoUnit, true},
     {"unit_whose_identification_fails_at_arrival_stays_open_until_its_removal",

@@ -26,6 +26,7 @@ void acceptedUnitArrivingAfterRemovalChangesNothingVisible(Test& test);
 void givenUpUnitsArrivingAfterRemovalShowTheirHeading(Test& test);
 void incompatibleEscArrivingAfterRemovalIsAnnouncedBeforeThePanelChanges(Test& test);
 void otherHidDevicesLeaveTheOpenUnitAlone(Test& test);
+void removalOfTheUnitsPathInOtherLettersCaseClosesTheLink(Test& test);
 void unitWhoseIdentificationFailsAtStartupCountsAsNoUnit(Test& test);
 void unitWhoseIdentificationFailsAtArrivalStaysOpenUntilItsRemoval(Test& test);
 void unplugWhileTheConfirmationIsOpenFailsTheLockWithoutCodeLine(Test& test);

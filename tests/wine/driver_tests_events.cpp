@@ -1,7 +1,17 @@
 // Device events that meet the dialog away from the plain start-up: units that arrive after
 // a removal and are given up, other HID devices coming and going while the unit is open,
-// a unit whose identification fails, and the unit pulled while the update's first
-// question is open.
+// removals named by a path the dialog must or must not take for the unit's, a unit whose
+// identification fails, and the unit pulled while the update's first question is open.
+#include <windows.h>
+// dbt.h relies on the Windows types being declared first.
+#include <dbt.h>
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "emulator/sim_bus.h"
 #include "resources/message_ids.h"
 #include "resources/resource_ids.h"
 #include "tests/wine/driver_tests.h"
@@ -42,6 +52,37 @@ bool setWrongMode(const Sim& sim) {
 // Waits until the read-out line `name` differs from `before`; false when it does not.
 bool readoutChanges(const Sim& sim, const char* name, const std::string& before) {
   return waitUntil(STATE_TIMEOUT_MS, [&] { return readoutValue(sim, name) != before; });
+}
+
+// The HID interface class, as the platform reports it in notifications.
+constexpr GUID HID_INTERFACE_CLASS = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+// Sends the dialog a device-interface notification from this process, as the platform
+// would. `statedSize` is the record's own size field (0: header, path and terminator);
+// the system carries that many bytes to the dialog.
+bool sendDeviceChange(HWND dialog, WPARAM event, const std::u16string& path, DWORD statedSize = 0) {
+  const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+  std::vector<unsigned char> record(nameOffset + (path.size() + 1) * sizeof(char16_t), 0);
+  DEV_BROADCAST_DEVICEINTERFACE_W header{};
+  header.dbcc_size = statedSize != 0 ? statedSize : static_cast<DWORD>(record.size());
+  header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  header.dbcc_classguid = HID_INTERFACE_CLASS;
+  std::memcpy(record.data(), &header, nameOffset);
+  std::memcpy(record.data() + nameOffset, path.data(), path.size() * sizeof(char16_t));
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(dialog, WM_DEVICECHANGE, event,
+                             reinterpret_cast<LPARAM>(record.data()), SMTO_ABORTIFHUNG, 2000,
+                             &result) != 0;
+}
+
+std::u16string withUpperCaseLetters(std::u16string path) {
+  for (char16_t& unit : path) {
+    if (unit >= u'a' && unit <= u'z') {
+      unit = static_cast<char16_t>(unit - u'a' + u'A');
+    }
+  }
+  return path;
 }
 
 }  // namespace
@@ -135,6 +176,49 @@ void otherHidDevicesLeaveTheOpenUnitAlone(Test& test) {
   check(test, readoutValue(sim, "device searches") == searches,
         "an arrival while the unit was open started a search (%s before, %s after)",
         searches.c_str(), readoutValue(sim, "device searches").c_str());
+  stopSim(sim);
+}
+
+void removalOfTheUnitsPathInOtherLettersCaseClosesTheLink(Test& test) {
+  Sim sim;
+  if (!startSim(test, sim, SUPPORTED_UNIT) ||
+      !checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS)) {
+    stopSim(sim);
+    return;
+  }
+  const std::u16string unitPath = esc::sim::makeSupportedUnit().path;
+  std::u16string otherPath = unitPath;
+  otherPath.back() = otherPath.back() == u'}' ? u']' : u'}';
+  const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+  const struct {
+    const char* name;
+    std::u16string path;
+    DWORD statedSize;
+  } ignored[] = {
+      {"another path", otherPath, 0},
+      {"the unit's path without its terminator inside the stated size", unitPath,
+       static_cast<DWORD>(nameOffset + unitPath.size() * sizeof(char16_t))},
+      {"a record too small for a path", unitPath, static_cast<DWORD>(nameOffset)},
+      {"a record smaller than its header", unitPath, 8},
+  };
+  for (const auto& removal : ignored) {
+    check(test,
+          sendDeviceChange(sim.dialog, DBT_DEVICEREMOVECOMPLETE, removal.path, removal.statedSize),
+          "the dialog did not take the removal of %s", removal.name);
+    std::wstring panel;
+    check(test, readEditText(GetDlgItem(sim.dialog, IDC_STATUS_PANEL), panel),
+          "the dialog does not answer");
+    checkText(test, removal.name, panel, expectedText(EN, esc::MSG_READY));
+    checkUpdateEnabled(test, sim, true);
+    checkLinkOpen(test, sim, true);
+  }
+  check(test,
+        sendDeviceChange(sim.dialog, DBT_DEVICEREMOVECOMPLETE, withUpperCaseLetters(unitPath)),
+        "the dialog did not take the removal");
+  checkPanel(test, sim, withInstructions(EN, esc::MSG_CONNECTION_LOST), STATE_TIMEOUT_MS);
+  checkRowsClosed(test, sim);
+  checkUpdateEnabled(test, sim, false);
+  checkLinkOpen(test, sim, false);
   stopSim(sim);
 }
 
