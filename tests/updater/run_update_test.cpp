@@ -190,16 +190,6 @@ struct FailureCase {
   bool progressShown;
 };
 
-sim::Fault withStatus(sim::Fault fault, std::uint32_t status) {
-  fault.status = status;
-  return fault;
-}
-
-sim::Fault withByte3(sim::Fault fault, std::uint8_t byte3) {
-  fault.byte3 = byte3;
-  return fault;
-}
-
 class FailureTest : public RunUpdateTest, public testing::WithParamInterface<FailureCase> {};
 
 TEST_P(FailureTest, ReportsTheStepsMessageAndCodesAndSendsNoClosingCommand) {

@@ -37,16 +37,6 @@ sim::Fault rawAnswer(DeviceCommand command, std::uint32_t occurrence,
   return fault;
 }
 
-sim::Fault withStatus(sim::Fault fault, std::uint32_t status) {
-  fault.status = status;
-  return fault;
-}
-
-sim::Fault withByte3(sim::Fault fault, std::uint8_t byte3) {
-  fault.byte3 = byte3;
-  return fault;
-}
-
 // Restore is the second CMD_WRITE_PROTECT of an update, release the second CMD_SYSTEM_LOCK.
 struct ClosingCase {
   const char* name;

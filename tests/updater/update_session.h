@@ -92,6 +92,16 @@ inline void recordError(void* context, const char16_t* message, const char16_t* 
 
 inline void recordSuccess(void* context) { ++recorderOf(context).successes; }
 
+inline sim::Fault withStatus(sim::Fault fault, std::uint32_t status) {
+  fault.status = status;
+  return fault;
+}
+
+inline sim::Fault withByte3(sim::Fault fault, std::uint8_t byte3) {
+  fault.byte3 = byte3;
+  return fault;
+}
+
 // Tests name messages by their numbers in the catalogue rather than by the program's
 // constants, so that a constant holding the wrong number is caught.
 inline std::u16string english(MessageId id) { return catalogueText(Language::English, id); }

@@ -5,6 +5,12 @@
 
 namespace driver {
 
+// The unit of most tests, with its versions stated here rather than taken from the
+// emulator's defaults.
+extern const Settings SUPPORTED_UNIT;
+// Waits for the simulator's read-out to say whether the updater holds the unit open.
+void checkLinkOpen(Test& test, const Sim& sim, bool open);
+
 // Settings of the simulated unit (no program is started)
 void settingParsersAcceptTheDocumentedForms(Test& test);
 void settingParsersRefuseMalformedTexts(Test& test);

@@ -6,12 +6,7 @@
 #include "ui/sim/sim_controls.h"
 
 namespace driver {
-namespace {
 
-constexpr esc::Language EN = esc::Language::English;
-
-// The unit of most tests, with its versions stated here rather than taken from the
-// emulator's defaults.
 const Settings SUPPORTED_UNIT = {
     {L"ESCSIM_MODEL", L"0x110FA0D2"},       {L"ESCSIM_UNIT_VERSION", L"1.2.3"},
     {L"ESCSIM_BOOTLOADER_VERSION", L"1.2"}, {L"ESCSIM_ESC_VERSION", L"1.0"},
@@ -22,6 +17,10 @@ void checkLinkOpen(Test& test, const Sim& sim, bool open) {
   check(test, waitForReadout(sim, "opened by the program", open ? "yes" : "no", STATE_TIMEOUT_MS),
         "the simulator says the unit is %sopen", open ? "not " : "");
 }
+
+namespace {
+
+constexpr esc::Language EN = esc::Language::English;
 
 void checkPanelStays(Test& test, const Sim& sim, const std::wstring& expected) {
   Sleep(700);

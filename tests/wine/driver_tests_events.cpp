@@ -22,17 +22,6 @@ namespace {
 
 constexpr esc::Language EN = esc::Language::English;
 
-const Settings SUPPORTED_UNIT = {
-    {L"ESCSIM_MODEL", L"0x110FA0D2"},       {L"ESCSIM_UNIT_VERSION", L"1.2.3"},
-    {L"ESCSIM_BOOTLOADER_VERSION", L"1.2"}, {L"ESCSIM_ESC_VERSION", L"1.0"},
-    {L"ESCSIM_PRODUCT_ID", L"1"},
-};
-
-void checkLinkOpen(Test& test, const Sim& sim, bool open) {
-  check(test, waitForReadout(sim, "opened by the program", open ? "yes" : "no", STATE_TIMEOUT_MS),
-        "the simulator says the unit is %sopen", open ? "not " : "");
-}
-
 // Starts with the supported unit ready, then pulls it: the dialog waits with 40020.
 bool startThenUnplug(Test& test, Sim& sim) {
   if (!startSim(test, sim, SUPPORTED_UNIT) ||
