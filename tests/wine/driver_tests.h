@@ -10,6 +10,8 @@ namespace driver {
 extern const Settings SUPPORTED_UNIT;
 // Waits for the simulator's read-out to say whether the updater holds the unit open.
 void checkLinkOpen(Test& test, const Sim& sim, bool open);
+// Starts the program with `settings` and waits until it is ready for an update.
+bool startReady(Test& test, Sim& sim, const Settings& settings = SUPPORTED_UNIT);
 
 // Settings of the simulated unit (no program is started)
 void settingParsersAcceptTheDocumentedForms(Test& test);

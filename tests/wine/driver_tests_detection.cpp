@@ -18,6 +18,12 @@ void checkLinkOpen(Test& test, const Sim& sim, bool open) {
         "the simulator says the unit is %sopen", open ? "not " : "");
 }
 
+bool startReady(Test& test, Sim& sim, const Settings& settings) {
+  return startSim(test, sim, settings) &&
+         checkPanel(test, sim, expectedText(esc::Language::English, esc::MSG_READY),
+                    STATE_TIMEOUT_MS);
+}
+
 namespace {
 
 constexpr esc::Language EN = esc::Language::English;
@@ -172,8 +178,7 @@ void incompatibleEscIsAnnouncedBeforeThePanelChanges(Test& test) {
 
 void removalOfTheOpenUnitAndItsReturn(Test& test) {
   Sim sim;
-  if (!startSim(test, sim, SUPPORTED_UNIT) ||
-      !checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS)) {
+  if (!startReady(test, sim)) {
     stopSim(sim);
     return;
   }

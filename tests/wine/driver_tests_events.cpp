@@ -24,8 +24,7 @@ constexpr esc::Language EN = esc::Language::English;
 
 // Starts with the supported unit ready, then pulls it: the dialog waits with 40020.
 bool startThenUnplug(Test& test, Sim& sim) {
-  if (!startSim(test, sim, SUPPORTED_UNIT) ||
-      !checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS)) {
+  if (!startReady(test, sim)) {
     return false;
   }
   postCommand(sim.unitWindow, esc::sim::IDC_SIM_UNPLUG);
@@ -140,8 +139,7 @@ void incompatibleEscArrivingAfterRemovalIsAnnouncedBeforeThePanelChanges(Test& t
 
 void otherHidDevicesLeaveTheOpenUnitAlone(Test& test) {
   Sim sim;
-  if (!startSim(test, sim, SUPPORTED_UNIT) ||
-      !checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS)) {
+  if (!startReady(test, sim)) {
     stopSim(sim);
     return;
   }
@@ -170,8 +168,7 @@ void otherHidDevicesLeaveTheOpenUnitAlone(Test& test) {
 
 void removalOfTheUnitsPathInOtherLettersCaseClosesTheLink(Test& test) {
   Sim sim;
-  if (!startSim(test, sim, SUPPORTED_UNIT) ||
-      !checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS)) {
+  if (!startReady(test, sim)) {
     stopSim(sim);
     return;
   }
@@ -269,8 +266,7 @@ void unitWhoseIdentificationFailsAtArrivalStaysOpenUntilItsRemoval(Test& test) {
 
 void unplugWhileTheConfirmationIsOpenFailsTheLockWithoutCodeLine(Test& test) {
   Sim sim;
-  if (!startSim(test, sim, SUPPORTED_UNIT) ||
-      !checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS)) {
+  if (!startReady(test, sim)) {
     stopSim(sim);
     return;
   }

@@ -114,11 +114,6 @@ void checkProgressWindowPlacement(Test& test, const Sim& sim, HWND progress) {
         shown.top, shown.right - shown.left, shown.bottom - shown.top, x, y);
 }
 
-bool startReady(Test& test, Sim& sim, const Settings& settings) {
-  return startSim(test, sim, settings) &&
-         checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS);
-}
-
 }  // namespace
 
 void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {

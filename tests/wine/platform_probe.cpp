@@ -3,6 +3,8 @@
 // Console program; prints one line per check and exits nonzero when any check failed.
 // With --plain-load-control it only loads "hid.dll" through the ordinary search order,
 // which the DLL-planting script uses to show that its planted DLL would be picked up.
+#include "tests/wine/platform_probe.h"
+
 #include <windows.h>
 
 #include <cstdarg>
@@ -14,14 +16,6 @@
 
 #include "device/win32/hid_api.h"
 #include "device/win32/platform_win32.h"
-
-// The checks share these; the transfer and clock checks live in their own files.
-namespace probe {
-void check(bool passed, const char* format, ...);
-const esc::HidPlatform& platform();
-void checkTransfers();  // platform_probe_transfer.cpp
-void checkClock();      // platform_probe_clock.cpp
-}  // namespace probe
 
 namespace probe {
 

@@ -9,11 +9,7 @@
 
 #include "device/win32/platform_win32.h"
 #include "device/win32/precise_clock.h"
-
-namespace probe {
-void check(bool passed, const char* format, ...);
-const esc::HidPlatform& platform();
-}  // namespace probe
+#include "tests/wine/platform_probe.h"
 
 namespace {
 

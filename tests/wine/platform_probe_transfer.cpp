@@ -8,11 +8,7 @@
 #include <string>
 
 #include "device/win32/platform_win32.h"
-
-namespace probe {
-void check(bool passed, const char* format, ...);
-const esc::HidPlatform& platform();
-}  // namespace probe
+#include "tests/wine/platform_probe.h"
 
 namespace {
 
