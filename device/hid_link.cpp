@@ -107,6 +107,7 @@ std::int32_t exchange(HidLink& link, const HidReport& request, HidReport& answer
   std::memset(transfer + REPORT_SIZE, 0, link.outputReportLength - REPORT_SIZE);
   // The request is copied out before `answer` is touched, so both may be the same record.
   const bool erasing = request.bytes[1] == CMD_ERASE;
+  platform.discardInput(platform.context, link.deviceHandle);
   if (!platform.writeReport(platform.context, link.deviceHandle, transfer, link.outputReportLength,
                             LINK_WRITE_TIMEOUT_MS)) {
     return LINK_WRITE_FAILED;

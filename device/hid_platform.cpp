@@ -11,6 +11,7 @@ void noEndEnumeration(void*) {}
 DeviceHandle noOpen(void*, const char16_t*) { return INVALID_DEVICE_HANDLE; }
 bool noAttributes(void*, DeviceHandle, std::uint16_t&, std::uint16_t&) { return false; }
 bool noCapabilities(void*, DeviceHandle, std::uint16_t&, std::uint16_t&) { return false; }
+void noDiscard(void*, DeviceHandle) {}
 bool noWrite(void*, DeviceHandle, const std::uint8_t*, std::uint32_t, std::uint32_t) {
   return false;
 }
@@ -22,8 +23,9 @@ std::uint64_t noClock(void*) { return 0; }
 void noSleepUntil(void*, std::uint64_t) {}
 
 const HidPlatform NO_PLATFORM = {
-    nullptr, noEnumeration, noInterface, noEndEnumeration, noOpen,  noAttributes, noCapabilities,
-    noWrite, noRead,        noClose,     noLastError,      noSleep, noClock,      noSleepUntil,
+    nullptr,      noEnumeration,  noInterface, noEndEnumeration, noOpen,
+    noAttributes, noCapabilities, noDiscard,   noWrite,          noRead,
+    noClose,      noLastError,    noSleep,     noClock,          noSleepUntil,
 };
 
 const HidPlatform* installed = &NO_PLATFORM;

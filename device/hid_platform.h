@@ -39,6 +39,10 @@ struct HidPlatform {
   // the capabilities cannot be read.
   bool (*readCapabilities)(void* context, DeviceHandle device, std::uint16_t& inputLength,
                            std::uint16_t& outputLength);
+  // Drops every input report already waiting for `device` (a late answer to a request
+  // that timed out, or a report the unit sent unasked), so that the answer read after the
+  // next request belongs to it. Best effort: a failure is left to that request's transfer.
+  void (*discardInput)(void* context, DeviceHandle device);
   // Writes one whole output report of exactly `length` bytes. False when it is not
   // written within `timeoutMs`; lastError then tells why.
   bool (*writeReport)(void* context, DeviceHandle device, const std::uint8_t* report,

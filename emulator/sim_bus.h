@@ -124,6 +124,9 @@ enum class FaultKind {
   RawAnswer,          // the answer is exactly `raw`
   UnplugBeforeWrite,  // the unit is pulled just before the request: the write fails
   UnplugBeforeRead,   // pulled once the request was written: the read fails
+  LateAnswer,         // the answer comes only after the read has given up: it waits in the
+                      // queue, where the next request's read would find it first
+  StrayReport,        // after its answer the unit sends `raw` unasked, likewise left waiting
 };
 
 // One fault, injected at every exchange it matches: one exchange when it names an exchange
@@ -147,7 +150,7 @@ Fault onCommand(FaultKind kind, DeviceCommand command, std::uint32_t occurrence 
 // The nth CMD_WRITE_BLOCK (from 1).
 Fault atBlock(FaultKind kind, std::uint32_t block);
 
-enum class EventKind { Enumerate, Open, Close, Write, Read, Sleep };
+enum class EventKind { Enumerate, Open, Close, Write, Read, Sleep, Discard };
 
 struct LogEntry {
   EventKind kind;
@@ -158,6 +161,7 @@ struct LogEntry {
   DeviceHandle handle;              // Open, Close, Write, Read
   std::uint32_t exchange;           // Write, Read: the exchange number
   std::uint64_t sleptMicroseconds;  // Sleep
+  std::uint32_t discarded;          // Discard: the reports dropped
   std::vector<std::uint8_t> bytes;  // Write: sent; Read: delivered (all declared bytes)
 };
 

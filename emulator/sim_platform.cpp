@@ -15,7 +15,8 @@ constexpr std::uint64_t BLOCKED_CHECK_MICROSECONDS = 10000;
 Bus& busOf(void* context) { return *static_cast<Bus*>(context); }
 
 LogEntry newEntry(const Bus& bus, EventKind kind) {
-  return LogEntry{kind, nowMicroseconds(bus), true, 0, NO_DEVICE, INVALID_DEVICE_HANDLE, 0, 0, {}};
+  return LogEntry{kind, nowMicroseconds(bus), true, 0, NO_DEVICE, INVALID_DEVICE_HANDLE, 0, 0, 0,
+                  {}};
 }
 
 // Entries are appended once complete: a wait on the real clock may run the idle hook,
@@ -256,6 +257,9 @@ bool writeReport(void* context, DeviceHandle handle, const std::uint8_t* report,
     HidReport answer = answerRequest(device, request);
     shapeAnswer(answer, fault);
     device.pendingAnswers.push_back(answer);
+    if (is(fault, FaultKind::StrayReport)) {
+      device.pendingAnswers.push_back(fault->raw);
+    }
   }
   return finish(bus, std::move(entry), 0);
 }
@@ -289,7 +293,7 @@ bool readReport(void* context, DeviceHandle handle, std::uint8_t* report, std::u
     }
     return finish(bus, std::move(entry), SIM_ERROR_GEN_FAILURE);
   }
-  if (pending.empty()) {
+  if (pending.empty() || is(fault, FaultKind::LateAnswer)) {
     const std::uint32_t blocked = blockUntilTimeout(bus, index, timeoutMs);
     return finish(bus, std::move(entry), blocked);
   }
@@ -303,6 +307,27 @@ bool readReport(void* context, DeviceHandle handle, std::uint8_t* report, std::u
   std::memcpy(report, full.data(), delivered);
   entry.bytes.assign(full.begin(), full.begin() + delivered);
   return finish(bus, std::move(entry), delivered == length ? 0 : SIM_ERROR_INVALID_DATA);
+}
+
+void discardInput(void* context, DeviceHandle handle) {
+  Bus& bus = busOf(context);
+  LogEntry entry = newEntry(bus, EventKind::Discard);
+  entry.handle = handle;
+  std::uint32_t error = 0;
+  const std::size_t index = liveDevice(bus, handle, error);
+  entry.device = index;
+  if (index == NO_DEVICE) {
+    // Logged as failed, but the last error is left alone: the write that follows meets the
+    // same cause and reports it.
+    entry.succeeded = false;
+    entry.error = error;
+    bus.log.push_back(std::move(entry));
+    return;
+  }
+  std::deque<HidReport>& pending = bus.devices[index].pendingAnswers;
+  entry.discarded = static_cast<std::uint32_t>(pending.size());
+  pending.clear();
+  finish(bus, std::move(entry), 0);
 }
 
 void closeDevice(void* context, DeviceHandle value) {
@@ -345,9 +370,9 @@ std::uint64_t clockNow(void* context) { return nowMicroseconds(busOf(context)); 
 }  // namespace
 
 Bus::Bus()
-    : platform{this,           beginEnumeration, interfaceAt, endEnumeration, openDevice,
-               readAttributes, readCapabilities, writeReport, readReport,     closeDevice,
-               lastErrorOf,    sleepFor,         clockNow,    sleepUntil} {}
+    : platform{this,           beginEnumeration, interfaceAt,  endEnumeration, openDevice,
+               readAttributes, readCapabilities, discardInput, writeReport,    readReport,
+               closeDevice,    lastErrorOf,      sleepFor,     clockNow,       sleepUntil} {}
 
 void install(Bus& bus) { setHidPlatform(&bus.platform); }
 

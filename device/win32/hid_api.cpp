@@ -20,7 +20,8 @@ bool resolveHid(HMODULE hid, HidApi& api) {
          resolve(hid, "HidD_GetAttributes", api.HidD_GetAttributes) &&
          resolve(hid, "HidD_GetPreparsedData", api.HidD_GetPreparsedData) &&
          resolve(hid, "HidD_FreePreparsedData", api.HidD_FreePreparsedData) &&
-         resolve(hid, "HidP_GetCaps", api.HidP_GetCaps);
+         resolve(hid, "HidP_GetCaps", api.HidP_GetCaps) &&
+         resolve(hid, "HidD_FlushQueue", api.HidD_FlushQueue);
 }
 
 bool resolveSetup(HMODULE setup, HidApi& api) {

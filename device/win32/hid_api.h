@@ -41,6 +41,7 @@ struct HidApi {
   BOOLEAN(WINAPI* HidD_GetPreparsedData)(HANDLE device, HidPreparsedData** preparsedData);
   BOOLEAN(WINAPI* HidD_FreePreparsedData)(HidPreparsedData* preparsedData);
   LONG(WINAPI* HidP_GetCaps)(HidPreparsedData* preparsedData, HidCapabilitiesRecord* caps);
+  BOOLEAN(WINAPI* HidD_FlushQueue)(HANDLE device);
 
   HDEVINFO(WINAPI* SetupDiGetClassDevsW)
   (const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags);

@@ -210,6 +210,19 @@ bool readCapabilities(void* context, DeviceHandle device, std::uint16_t& inputLe
   return true;
 }
 
+// HID.DLL keeps a queue of input reports per handle. Emptying it before each request means
+// a late answer or a report the unit sent unasked is never taken for the next answer.
+// The platform's last error is left alone: a failure here shows again in the write.
+void discardInput(void*, DeviceHandle device) {
+  DWORD unused = ERROR_SUCCESS;
+  const HidApi* api = systemHidApi(unused);
+  if (api != nullptr) {
+    const DWORD savedError = GetLastError();
+    api->HidD_FlushQueue(toHandle(device));
+    SetLastError(savedError);
+  }
+}
+
 // A completed transfer clears the last error: when the unit then refuses a command in
 // its answer, the error report shows no stale value of some earlier failed call (such as
 // a device that could not be opened during discovery).
@@ -252,9 +265,9 @@ void sleepUntil(void*, std::uint64_t deadlineMicroseconds) {
 const HidPlatform& windowsHidPlatform() {
   static PlatformState state;
   static const HidPlatform platform = {
-      &state,           beginEnumeration, interfaceAt, endEnumeration, openDevice, readAttributes,
-      readCapabilities, writeReport,      readReport,  closeDevice,    lastError,  sleep,
-      nowMicroseconds,  sleepUntil};
+      &state,         beginEnumeration, interfaceAt,  endEnumeration,  openDevice,
+      readAttributes, readCapabilities, discardInput, writeReport,     readReport,
+      closeDevice,    lastError,        sleep,        nowMicroseconds, sleepUntil};
   return platform;
 }
 

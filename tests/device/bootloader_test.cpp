@@ -151,12 +151,13 @@ TEST(EraseTiming, TheAnswerIsReadNoSoonerThan1000MsAfterTheRequest) {
 
   ASSERT_EQ(eraseFirmware(session.link), LINK_OK);
 
-  ASSERT_EQ(session.bus.log.size(), 3u);
-  EXPECT_EQ(session.bus.log[0].kind, EventKind::Write);
-  EXPECT_EQ(session.bus.log[1].kind, EventKind::Sleep);
-  EXPECT_EQ(session.bus.log[1].sleptMicroseconds, 1'000'000u);
-  EXPECT_EQ(session.bus.log[2].kind, EventKind::Read);
-  EXPECT_GE(session.bus.log[2].timeMicroseconds - session.bus.log[0].timeMicroseconds, 1'000'000u);
+  ASSERT_EQ(session.bus.log.size(), 4u);
+  EXPECT_EQ(session.bus.log[0].kind, EventKind::Discard);
+  EXPECT_EQ(session.bus.log[1].kind, EventKind::Write);
+  EXPECT_EQ(session.bus.log[2].kind, EventKind::Sleep);
+  EXPECT_EQ(session.bus.log[2].sleptMicroseconds, 1'000'000u);
+  EXPECT_EQ(session.bus.log[3].kind, EventKind::Read);
+  EXPECT_GE(session.bus.log[3].timeMicroseconds - session.bus.log[1].timeMicroseconds, 1'000'000u);
 }
 
 TEST(EraseTiming, NoOtherCommandWaitsBetweenRequestAndAnswer) {

@@ -184,6 +184,38 @@ TEST(Framing, RequestAndAnswerMayShareOneRecord) {
   EXPECT_EQ(record.bytes[4], ESC_STATUS_READY);
 }
 
+// A report waiting before a request (the late answer to a request whose read gave up, or
+// one the unit sent unasked) would otherwise be taken for the next answer and shift every
+// answer after it by one.
+TEST(StaleInput, WhatWaitsBeforeARequestIsDroppedSoTheAnswerBelongsToIt) {
+  sim::Fault stray = sim::onCommand(FaultKind::StrayReport, CMD_SYSTEM_LOCK, 1);
+  stray.raw = reportOf(recordOf({0x02, CMD_SYSTEM_LOCK, 0, 1}));
+  const struct {
+    const char* name;
+    sim::Fault fault;
+    std::int32_t firstResult;
+  } cases[] = {
+      {"late answer", sim::onCommand(FaultKind::LateAnswer, CMD_SYSTEM_LOCK, 1), LINK_READ_FAILED},
+      {"stray report", stray, LINK_OK},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    OpenSession session;
+    session.bus.faults.push_back(c.fault);
+    EXPECT_EQ(setSystemLock(session.link, LockState::Set), c.firstResult);
+
+    HidReport answer{};
+    ASSERT_EQ(exchange(session.link, reportOf(recordOf({1, CMD_GET_UNIT_INFO})), answer), LINK_OK);
+
+    EXPECT_EQ(answer.bytes[1], CMD_GET_UNIT_INFO);
+    EXPECT_EQ(answer.bytes[4], ESC_STATUS_READY);
+    const auto discards = sim::entriesOf(session.bus, EventKind::Discard);
+    ASSERT_EQ(discards.size(), 2u);
+    EXPECT_EQ(discards[1]->discarded, 1u);
+    EXPECT_TRUE(session.device().pendingAnswers.empty());
+  }
+}
+
 TEST(Unplugging, TheLinkStaysOpenAndEveryLaterCommandFailsUntilItIsReopened) {
   OpenSession session;
   std::uint8_t data[48] = {};
