@@ -39,8 +39,9 @@ int main() {
     return 1;
   }
   const std::size_t writesBefore = esc::sim::entriesOf(bus, esc::sim::EventKind::Write).size();
-  const esc::UpdatePort port{nullptr, yes,         ignoreTitle, ignorePosition,
-                             ignore,  recordError, ignore};
+  const esc::UpdatePort port{
+      nullptr,     yes,    ignoreTitle, ignorePosition, ignore,
+      recordError, ignore, ignore,      ignore,         esc::sleepUntilDeadline};
 
   const auto started = std::chrono::steady_clock::now();
   esc::runUpdate(link, target, port);

@@ -31,9 +31,8 @@ std::uint32_t lastError() {
 
 // Waits until `milliseconds` have passed since `start`. Pacing from the answer's arrival
 // keeps the time spent on progress display inside the pause instead of adding to it.
-void waitFrom(std::uint64_t start, std::uint32_t milliseconds) {
-  const HidPlatform& platform = hidPlatform();
-  platform.sleepUntil(platform.context, start + std::uint64_t{milliseconds} * 1000u);
+void waitFrom(const UpdatePort& port, std::uint64_t start, std::uint32_t milliseconds) {
+  port.waitUntil(port.context, start + std::uint64_t{milliseconds} * 1000u);
 }
 
 struct Texts {
@@ -58,16 +57,17 @@ bool ask(const UpdatePort& port, Texts& texts, Question question, MessageId capt
   return port.ask(port.context, question, texts.caption, texts.message);
 }
 
-// Update is offered only for a supported controller, but the dialog handles device events
-// while a question box is open: the unit may have been pulled and another one opened in
-// its place. If that one is not a controller this build updates (or could not be
-// identified), the image chosen for the earlier controller must not be written into it.
-// A closed link is left to the lock, which fails on it.
-bool replacedByUnsupportedController(HidLink& link, const UpdatePort& port, Texts& texts) {
+// Update is offered only for a supported controller, but device events are handled while
+// a question box is open: the unit may have been pulled and another one opened in its
+// place. If that one is not a controller this build updates (or could not be identified),
+// the image chosen for the earlier controller must not be written into it. The unit is
+// there, so it is not reported as missing: the front end shows what detection shows for
+// it. A closed link is left to the lock, which fails on it.
+bool replacedByUnsupportedController(const HidLink& link, const UpdatePort& port) {
   if (!isOpen(link) || isSupportedModelCode(escModelCode(link))) {
     return false;
   }
-  fail(link, port, texts, MSG_UNIT_NOT_DETECTED, LINK_UNAVAILABLE, 0);
+  port.refused(port.context);
   return true;
 }
 
@@ -99,12 +99,17 @@ std::int32_t writeImage(HidLink& link, const UpdatePort& port, const FirmwareIma
     }
     const std::uint64_t written = image.size - remaining;
     port.progressSet(port.context, static_cast<std::uint32_t>(written * 100u / image.size));
-    waitFrom(answered, COMMAND_PAUSE_MS);
+    waitFrom(port, answered, COMMAND_PAUSE_MS);
   }
   return LINK_OK;
 }
 
 }  // namespace
+
+void sleepUntilDeadline(void*, std::uint64_t deadlineMicroseconds) {
+  const HidPlatform& platform = hidPlatform();
+  platform.sleepUntil(platform.context, deadlineMicroseconds);
+}
 
 void runUpdate(HidLink& link, UpdateTarget& target, const UpdatePort& port, ImageLoader loadImage) {
   Texts texts;
@@ -115,7 +120,7 @@ void runUpdate(HidLink& link, UpdateTarget& target, const UpdatePort& port, Imag
   if (!ask(port, texts, Question::Confirmation, MSG_CONFIRM_CAPTION, MSG_CONFIRM)) {
     return;
   }
-  if (replacedByUnsupportedController(link, port, texts)) {
+  if (replacedByUnsupportedController(link, port)) {
     return;
   }
   if (isSupportedModelCode(escModelCode(link))) {
@@ -127,7 +132,7 @@ void runUpdate(HidLink& link, UpdateTarget& target, const UpdatePort& port, Imag
              MSG_OLDER_FIRMWARE)) {
       return;
     }
-    if (replacedByUnsupportedController(link, port, texts)) {
+    if (replacedByUnsupportedController(link, port)) {
       return;
     }
   }
@@ -139,13 +144,14 @@ void runUpdate(HidLink& link, UpdateTarget& target, const UpdatePort& port, Imag
     return;
   }
 
+  port.sequenceStarts(port.context);
   std::int32_t result = setSystemLock(link, LockState::Set);
   std::uint64_t answered = now();
   if (result != LINK_OK) {
     fail(link, port, texts, MSG_LOCK_FAILED, result, lastError());
     return;
   }
-  waitFrom(answered, COMMAND_PAUSE_MS);
+  waitFrom(port, answered, COMMAND_PAUSE_MS);
 
   result = setWriteProtection(link, WriteProtection::Unlock);
   answered = now();
@@ -153,19 +159,19 @@ void runUpdate(HidLink& link, UpdateTarget& target, const UpdatePort& port, Imag
     fail(link, port, texts, MSG_UNLOCK_FAILED, result, lastError());
     return;
   }
-  waitFrom(answered, COMMAND_PAUSE_MS);
+  waitFrom(port, answered, COMMAND_PAUSE_MS);
 
   // The erase goes on inside the ESC after its answer: the pause follows whatever the
   // answer said. The last error is taken before the pause so that nothing can change it.
   result = eraseFirmware(link);
   answered = now();
   std::uint32_t systemError = lastError();
-  waitFrom(answered, AFTER_ERASE_PAUSE_MS);
+  waitFrom(port, answered, AFTER_ERASE_PAUSE_MS);
   if (result != LINK_OK) {
     fail(link, port, texts, MSG_ERASE_FAILED, result, systemError);
     return;
   }
-  waitFrom(answered, AFTER_ERASE_PAUSE_MS + COMMAND_PAUSE_MS);
+  waitFrom(port, answered, AFTER_ERASE_PAUSE_MS + COMMAND_PAUSE_MS);
 
   result = setFlashAddress(link);
   answered = now();
@@ -173,7 +179,7 @@ void runUpdate(HidLink& link, UpdateTarget& target, const UpdatePort& port, Imag
     fail(link, port, texts, MSG_ADDRESS_FAILED, result, lastError());
     return;
   }
-  waitFrom(answered, COMMAND_PAUSE_MS);
+  waitFrom(port, answered, COMMAND_PAUSE_MS);
 
   loadMessage(MSG_PROGRESS_TITLE, texts.message);
   port.progressOpen(port.context, texts.message);

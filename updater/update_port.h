@@ -26,6 +26,21 @@ struct UpdatePort {
                       std::int32_t errorValue, std::uint32_t systemError);
   // The update completed: disables Update, refreshes the versions, shows success.
   void (*succeeded)(void* context);
+  // Nothing was sent: after a question, the link holds a controller this build does not
+  // update (one swapped in while the question was open). The front end tells what its
+  // detection tells for that unit and leaves the link as detection leaves it.
+  void (*refused)(void* context);
+  // The command sequence starts with the lock request. From here until reportError or
+  // succeeded the update uses the link, and stopping it halfway would leave the ESC
+  // without firmware.
+  void (*sequenceStarts)(void* context);
+  // One of the pauses the unit needs between commands. Returns once the platform's clock
+  // has reached the deadline and not noticeably later: whatever the front end does inside
+  // it (handling its window's messages, a signal) fits into the pause, never adds to it.
+  void (*waitUntil)(void* context, std::uint64_t deadlineMicroseconds);
 };
+
+// A waitUntil for front ends with nothing to do during the pauses.
+void sleepUntilDeadline(void* context, std::uint64_t deadlineMicroseconds);
 
 }  // namespace esc

@@ -119,6 +119,10 @@ TEST_F(RunUpdateTest, PausesFollowEachAnswer) {
   const std::size_t restore = lock + 4 + 1881;
   EXPECT_EQ(writes[restore]->timeMicroseconds - reads[restore - 1]->timeMicroseconds, 20 * MS);
   EXPECT_EQ(writes[restore + 1]->timeMicroseconds, reads[restore]->timeMicroseconds);
+  // Every pause goes through the front end, which may handle its events inside it; the
+  // sequence was announced just before the lock request.
+  EXPECT_EQ(recorder.waits, 4 + 1 + 1881);
+  EXPECT_EQ(recorder.writesAtSequenceStart, static_cast<long>(lock));
 }
 
 TEST_F(RunUpdateTest, UpdatePressedWithTheLinkClosedShowsOneErrorWithoutCodeLine) {

@@ -42,6 +42,11 @@ struct Recorder {
   bool progressOpenAtError = false;
   std::size_t writesAtError = 0;
   int successes = 0;
+  int refusals = 0;
+  bool linkOpenAtRefusal = false;
+  // Writes on the bus when the sequence was announced, or -1 while it was not.
+  long writesAtSequenceStart = -1;
+  int waits = 0;
   // Called while a question is open, as a device removal or arrival would be.
   void (*duringQuestion)(Recorder&) = nullptr;
   HidLink* link = nullptr;
@@ -91,6 +96,22 @@ inline void recordError(void* context, const char16_t* message, const char16_t* 
 }
 
 inline void recordSuccess(void* context) { ++recorderOf(context).successes; }
+
+inline void recordRefusal(void* context) {
+  Recorder& r = recorderOf(context);
+  ++r.refusals;
+  r.linkOpenAtRefusal = isOpen(*r.link);
+}
+
+inline void recordSequenceStart(void* context) {
+  Recorder& r = recorderOf(context);
+  r.writesAtSequenceStart = static_cast<long>(sim::entriesOf(*r.bus, EventKind::Write).size());
+}
+
+inline void recordWait(void* context, std::uint64_t deadlineMicroseconds) {
+  ++recorderOf(context).waits;
+  sleepUntilDeadline(context, deadlineMicroseconds);
+}
 
 inline sim::Fault withStatus(sim::Fault fault, std::uint32_t status) {
   fault.status = status;
@@ -170,7 +191,8 @@ class RunUpdateTest : public testing::Test {
   UpdateTarget target{};
   Recorder recorder;
   UpdatePort port{&recorder,           recordQuestion, recordProgressOpen, recordProgress,
-                  recordProgressClose, recordError,    recordSuccess};
+                  recordProgressClose, recordError,    recordSuccess,      recordRefusal,
+                  recordSequenceStart, recordWait};
   std::size_t writesBeforeUpdate = 0;
 };
 

@@ -60,8 +60,9 @@ double timeOneUpdate() {
     return -1.0;
   }
   const std::size_t writesBefore = esc::sim::entriesOf(bus, esc::sim::EventKind::Write).size();
-  const esc::UpdatePort port{nullptr, confirm,     ignoreTitle, ignorePosition,
-                             ignore,  recordError, ignore};
+  const esc::UpdatePort port{
+      nullptr,     confirm, ignoreTitle, ignorePosition, ignore,
+      recordError, ignore,  ignore,      ignore,         esc::sleepUntilDeadline};
   failed = false;
   esc::runUpdate(link, target, port);
   esc::close(link);

@@ -108,8 +108,15 @@ void succeeded(void*) {
   SetDlgItemTextW(mainWindow, IDC_STATUS_PANEL, wide(text));
 }
 
+// Device events are handled while a question box is open, so the detection of a unit
+// swapped in meanwhile has already shown what it shows for that unit; nothing is added.
+void refused(void*) {}
+
+void sequenceStarts(void*) {}
+
 const UpdatePort WINDOWS_UPDATE_PORT = {
-    nullptr, ask, progressOpen, progressSet, progressClose, reportError, succeeded,
+    nullptr,     ask,       progressOpen, progressSet,    progressClose,
+    reportError, succeeded, refused,      sequenceStarts, sleepUntilDeadline,
 };
 
 }  // namespace
