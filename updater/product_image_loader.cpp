@@ -1,18 +1,17 @@
 #include "updater/firmware_image.h"
 
 namespace esc {
+
+#if ESC_PLACEHOLDER_FIRMWARE
 namespace {
 
 FirmwareImage noImage(std::uint16_t) { return FirmwareImage{nullptr, 0}; }
 
 }  // namespace
 
-ImageLoader productImageLoader() {
-#if ESC_PLACEHOLDER_FIRMWARE
-  return noImage;
+ImageLoader productImageLoader() { return noImage; }
 #else
-  return loadFirmwareImage;
+ImageLoader productImageLoader() { return loadFirmwareImage; }
 #endif
-}
 
 }  // namespace esc
