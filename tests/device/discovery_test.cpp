@@ -46,8 +46,12 @@ struct SkippedDevice {
   bool opened;  // whether discovery gets as far as opening it
 };
 
+// Derived from the build's vendor id, so that no choice of ESC_UNIT_VENDOR_ID makes it the
+// unit's own.
+constexpr std::uint16_t OTHER_VENDOR_ID = static_cast<std::uint16_t>(UNIT_VENDOR_ID ^ 0x0101u);
+
 const SkippedDevice SKIPPED_DEVICES[] = {
-    {"other vendor id", [](sim::Device& d) { d.vendorId = 0x1234; }, true},
+    {"other vendor id", [](sim::Device& d) { d.vendorId = OTHER_VENDOR_ID; }, true},
     {"product id 3", [](sim::Device& d) { d.productId = 3; }, true},
     {"product id 0", [](sim::Device& d) { d.productId = 0; }, true},
     {"held open by another program", [](sim::Device& d) { d.heldOpenElsewhere = true; }, false},
