@@ -7,6 +7,7 @@ the C++ arrays of the native build or the resource script of the Windows build.
 
     firmware_images.py ids
     firmware_images.py placeholders OUT_DIR
+    firmware_images.py standins OUT_DIR
     firmware_images.py check IMAGE_DIR
     firmware_images.py embed-cpp [--real] IMAGE_DIR OUT_CPP
     firmware_images.py embed-rc [--real] IMAGE_DIR OUT_RC
@@ -53,6 +54,19 @@ def placeholder_bytes(image_id):
         out += hashlib.sha256(f"placeholder image {image_id} block {counter}".encode()).digest()
         counter += 1
     return bytes(out[:size])
+
+
+def write_standins(folder):
+    """Random images of the right sizes with their SHA256SUMS, laid out as a firmware owner
+    hands them over: the tests build the product from them the way the owner builds it."""
+    folder = Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    sums = []
+    for image_id, size in sorted(IMAGE_SIZES.items()):
+        data = os.urandom(size)
+        image_path(folder, image_id).write_bytes(data)
+        sums.append(f"{hashlib.sha256(data).hexdigest()}  {image_id}.bin\n")
+    (folder / "SHA256SUMS").write_text("".join(sums))
 
 
 def write_if_changed(path, data):
@@ -152,6 +166,9 @@ def main(argv):
     commands.add_parser("ids", help="print the image ids as a CMake list")
     placeholders = commands.add_parser("placeholders", help="write the placeholder set")
     placeholders.add_argument("out_dir")
+    standins = commands.add_parser(
+        "standins", help="write random stand-ins for the real images, with SHA256SUMS")
+    standins.add_argument("out_dir")
     check = commands.add_parser("check", help="check a folder of real images")
     check.add_argument("image_dir")
     for name in ("embed-cpp", "embed-rc"):
@@ -164,6 +181,9 @@ def main(argv):
 
     if args.command == "ids":
         print(";".join(str(i) for i in sorted(IMAGE_SIZES)), end="")
+        return 0
+    if args.command == "standins":
+        write_standins(args.out_dir)
         return 0
     if args.command == "placeholders":
         for image_id in IMAGE_SIZES:
