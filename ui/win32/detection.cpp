@@ -4,9 +4,9 @@
 
 #include <cstddef>
 
-#include "device/report_layout.h"
 #include "resources/message_ids.h"
 #include "resources/resource_ids.h"
+#include "ui/detection_outcome.h"
 #include "ui/texts.h"
 #include "ui/win32/device_broadcast.h"
 #include "ui/win32/main_dialog.h"
@@ -31,49 +31,7 @@ static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) == INTERFACE_
 static_assert(static_cast<std::uint32_t>(DBT_DEVTYP_DEVICEINTERFACE) == DEVICE_TYPE_INTERFACE,
               "device interface type");
 
-enum class Outcome {
-  NoUnit,
-  WrongMode,
-  NoUpdatableEsc,
-  Supported,
-  AcceptedWithoutTarget,
-  Incompatible
-};
-
-// The decision for a unit that `open` found and identified.
-Outcome classifyOpenUnit() {
-  if (deviceLink.unitWrongMode != 0) {
-    return Outcome::WrongMode;
-  }
-  if (deviceLink.escStatus != ESC_STATUS_READY) {
-    return Outcome::NoUpdatableEsc;
-  }
-  switch (classifyController(escModelCode(deviceLink), updateTarget)) {
-    case ClassificationResult::Supported:
-      return Outcome::Supported;
-    case ClassificationResult::AcceptedWithoutTarget:
-      return Outcome::AcceptedWithoutTarget;
-    case ClassificationResult::Incompatible:
-      break;
-  }
-  return Outcome::Incompatible;
-}
-
-MessageId headingOf(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::WrongMode:
-      return MSG_WRONG_MODE;
-    case Outcome::NoUpdatableEsc:
-      return MSG_NO_UPDATABLE_ESC;
-    case Outcome::Incompatible:
-      return MSG_INCOMPATIBLE_HEADING;
-    case Outcome::NoUnit:
-    case Outcome::Supported:
-    case Outcome::AcceptedWithoutTarget:
-      break;
-  }
-  return MSG_NO_UNIT;
-}
+using Outcome = DetectionOutcome;
 
 void enableUpdate(BOOL enable) { EnableWindow(GetDlgItem(mainWindow, IDC_UPDATE), enable); }
 
@@ -113,7 +71,7 @@ void OnDeviceArrival(const DeviceBroadcast& broadcast) {
   if (open(deviceLink) != LINK_OK) {
     return;
   }
-  const Outcome outcome = classifyOpenUnit();
+  const Outcome outcome = classifyOpenUnit(deviceLink, updateTarget);
   switch (outcome) {
     case Outcome::Supported:
       showStatus(MSG_READY);
@@ -162,7 +120,8 @@ bool RegisterDeviceNotifications(HWND window, DeviceNotificationRegistrar regist
 }
 
 void DetectUnitAtStartup() {
-  const Outcome outcome = open(deviceLink) == LINK_OK ? classifyOpenUnit() : Outcome::NoUnit;
+  const Outcome outcome =
+      open(deviceLink) == LINK_OK ? classifyOpenUnit(deviceLink, updateTarget) : Outcome::NoUnit;
   switch (outcome) {
     case Outcome::Supported:
       showStatus(MSG_READY);
