@@ -7,7 +7,7 @@
 
 #include "device/report_layout.h"
 #include "tests/wine/driver_tests.h"
-#include "ui/sim/sim_settings.h"
+#include "emulator/sim_settings.h"
 
 namespace driver {
 namespace {

@@ -31,7 +31,6 @@ add_executable(esc_wine_driver
   ${CMAKE_CURRENT_LIST_DIR}/driver_texts.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_windows.cpp
   ${PROJECT_SOURCE_DIR}/resources/catalogue/catalogue_native.cpp
-  ${PROJECT_SOURCE_DIR}/ui/sim/sim_settings.cpp
   ${driver_catalogue_table}
 )
 target_include_directories(esc_wine_driver PRIVATE ${PROJECT_SOURCE_DIR})

@@ -7,7 +7,7 @@
 #include "device/hid_platform.h"
 #include "ui/sim/paced_platform.h"
 #include "ui/sim/sim_controls.h"
-#include "ui/sim/sim_settings.h"
+#include "emulator/sim_settings.h"
 #include "ui/sim/sim_window.h"
 #include "ui/win32/main_dialog.h"
 

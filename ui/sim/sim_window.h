@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "emulator/sim_bus.h"
-#include "ui/sim/sim_settings.h"
+#include "emulator/sim_settings.h"
 
 namespace esc::sim {
 

@@ -1,4 +1,4 @@
-#include "ui/sim/sim_settings.h"
+#include "emulator/sim_settings.h"
 
 #include <algorithm>
 #include <cctype>
