@@ -233,9 +233,9 @@ bool writeReport(void* context, DeviceHandle handle, const std::uint8_t* report,
   for (std::uint32_t i = REPORT_SIZE; i < length; ++i) {
     check(report[i] == 0, "a request is padded with zeros beyond the record");
   }
-  check(bus.transfers.empty() || !bus.transfers.back().written ||
-            bus.transfers.back().readAttempted,
-        "one request at a time: each written request is read before the next");
+  check(
+      bus.transfers.empty() || !bus.transfers.back().written || bus.transfers.back().readAttempted,
+      "one request at a time: each written request is read before the next");
 
   Transfer transfer{};
   std::memcpy(transfer.request, report, REPORT_SIZE);
@@ -286,9 +286,9 @@ bool readReport(void* context, DeviceHandle handle, std::uint8_t* report, std::u
   FuzzBus& bus = busOf(context);
   const FuzzInterface& interface = interfaceOf(bus, handle, "answers come from an open device");
   check(length == interface.inputLength, "an answer is read with the declared input length");
-  check(!bus.transfers.empty() && bus.transfers.back().written &&
-            !bus.transfers.back().readAttempted,
-        "each answer is read once, after its request was written");
+  check(
+      !bus.transfers.empty() && bus.transfers.back().written && !bus.transfers.back().readAttempted,
+      "each answer is read once, after its request was written");
   Transfer& transfer = bus.transfers.back();
   transfer.readAttempted = true;
   const auto fail = [&bus, &transfer](std::uint32_t error) {
@@ -363,8 +363,8 @@ FuzzBus::FuzzBus(FuzzedDataProvider& fuzzInput)
       unit(smallUnit()) {}
 
 std::size_t openHandles(const FuzzBus& bus) {
-  return static_cast<std::size_t>(std::count_if(
-      bus.handles.begin(), bus.handles.end(), [](const Handle& handle) { return handle.open; }));
+  return static_cast<std::size_t>(std::count_if(bus.handles.begin(), bus.handles.end(),
+                                                [](const Handle& handle) { return handle.open; }));
 }
 
 const Handle* findOpenHandle(const FuzzBus& bus, DeviceHandle value) {

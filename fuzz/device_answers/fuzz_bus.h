@@ -40,8 +40,8 @@ struct Transfer {
   std::uint8_t request[REPORT_SIZE];
   bool written;
   bool readAttempted;
-  bool read;               // a whole answer arrived
-  HidReport answer;        // its first 60 bytes, when it arrived
+  bool read;                // a whole answer arrived
+  HidReport answer;         // its first 60 bytes, when it arrived
   std::uint32_t lastError;  // left by the failed transfer; 0 when both transfers completed
   std::uint64_t writtenAt;
   std::uint64_t endedAt;  // when the read returned, or the write failed

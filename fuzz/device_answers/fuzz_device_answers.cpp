@@ -440,9 +440,9 @@ FirmwareImage loadImage(std::uint16_t imageId) {
     std::vector<std::uint8_t>& flash = run.bus.unit.bootloader.flash;
     flash.resize(std::max(flash.size(), run.image.size()), 0x00);
   } else if (choice != 2) {
-    const std::size_t size = choice == 0 ? DEFAULT_IMAGE_BYTES
-                                         : run.bus.input.ConsumeIntegralInRange<std::size_t>(
-                                               1, MAX_IMAGE_BYTES);
+    const std::size_t size =
+        choice == 0 ? DEFAULT_IMAGE_BYTES
+                    : run.bus.input.ConsumeIntegralInRange<std::size_t>(1, MAX_IMAGE_BYTES);
     for (std::size_t i = 0; i < size; ++i) {
       run.image.push_back(static_cast<std::uint8_t>(i * 37 + imageId));
     }
@@ -463,9 +463,8 @@ void pressUpdate(Run& run) {
   run.imageMissing = false;
   run.image.clear();
   run.progressOpens = 0;
-  const UpdatePort port{&run,          ask,         progressOpen,   progressSet,
-                        progressClose, reportError, succeeded,      refused,
-                        sequenceStarts, sleepUntilDeadline};
+  const UpdatePort port{&run,        ask,       progressOpen, progressSet,    progressClose,
+                        reportError, succeeded, refused,      sequenceStarts, sleepUntilDeadline};
   runUpdate(run.link, run.target, port, loadImage);
   if (run.outcomes == 0) {
     check(run.declined && run.sequenceStart == NONE, "an update ends silently only when declined");

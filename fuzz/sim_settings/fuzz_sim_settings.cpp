@@ -20,8 +20,8 @@ using fuzz::check;
 constexpr std::size_t MAX_TEXT_BYTES = 64;
 
 template <typename Value>
-void checkParser(bool (*parse)(const std::string&, Value&), const std::string& text,
-                 Value sentinel, const char* what) {
+void checkParser(bool (*parse)(const std::string&, Value&), const std::string& text, Value sentinel,
+                 const char* what) {
   Value value = sentinel;
   if (!parse(text, value)) {
     check(value == sentinel, what);
