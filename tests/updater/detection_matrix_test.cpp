@@ -117,16 +117,18 @@ IdentExpected expectedIdentification(const UnitKind& kind, std::size_t at, const
     case Effect::AnswerReplaced:
       break;
   }
-  const bool marker = rule.kind == sim::FaultKind::ErrorStatus;
-  const std::int32_t status16 = static_cast<std::int32_t>(MATRIX_STATUS & 0xFFFFu);
+  const AnswerShape usualShape{false, usualStatusBytes(kind), 0x00};
+  const AnswerShape answer = replacedAnswer(rule.kind, usualShape, changedByte3(kind, command));
+  const bool marker = answer.marker;
+  const auto status16 = static_cast<std::uint16_t>(answer.status & 0xFFFFu);
   switch (command) {
     case CMD_GET_UNIT_INFO:
-      // Data whatever byte 1 holds: a marker answer's status lands in the ESC status.
-      return marker ? afterUnitInfo(0x00, static_cast<std::uint16_t>(status16))
-                    : afterUnitInfo(changedByte3(kind, command), usualStatusBytes(kind));
+      // Data whatever byte 1 holds: byte 3 decides the mode, bytes 4..5 (a marker
+      // answer's status) the ESC status.
+      return afterUnitInfo(answer.byte3, status16);
     case CMD_GET_ESC_INFO:
       // A nonzero 16-bit status ends identification here.
-      return marker ? IdentExpected{status16, upToFault, kind.outcome} : usual;
+      return marker && status16 != 0 ? IdentExpected{status16, upToFault, kind.outcome} : usual;
     case CMD_GET_ESC_IDENT:
       return marker ? IdentExpected{status16, upToFault, kind.outcome} : usual;
     default:
@@ -155,7 +157,7 @@ bool checkIdentificationCell(const UnitKind& kind, std::size_t at, const FaultRu
   fault.status = MATRIX_STATUS;
   fault.byte3 = changedByte3(kind, command);
   fault.length = SHORT_ANSWER_BYTES;
-  fault.raw = strayReport();
+  fault.raw = rule.kind == sim::FaultKind::RawAnswer ? allOnesReport() : strayReport();
   bench.bus.faults.push_back(fault);
   const IdentExpected expected = expectedIdentification(kind, at, rule);
 

@@ -47,6 +47,7 @@ inline constexpr FaultRule FAULT_RULES[] = {
      sim::SIM_ERROR_DEVICE_NOT_CONNECTED, true},
     {"late answer", sim::FaultKind::LateAnswer, Effect::ReadFails, sim::SIM_ERROR_TIMEOUT, true},
     {"stray report", sim::FaultKind::StrayReport, Effect::None, 0, true},
+    {"answer of all ones", sim::FaultKind::RawAnswer, Effect::AnswerReplaced, 0, true},
 };
 
 // The status of an injected marker answer: top bit set, to show it is passed on unchanged
@@ -62,6 +63,28 @@ struct AnswerShape {
   std::uint32_t status;
   std::uint8_t byte3;
 };
+
+// What an answer-replacing fault makes of the unit's usual answer: the marker with the
+// matrix status, a changed byte 3, or every bit set (the marker, a status of -1, byte 3
+// 0xFF).
+inline AnswerShape replacedAnswer(sim::FaultKind kind, AnswerShape usual,
+                                  std::uint8_t changedByte3) {
+  switch (kind) {
+    case sim::FaultKind::ErrorStatus:
+      return AnswerShape{true, MATRIX_STATUS, 0x00};
+    case sim::FaultKind::RawAnswer:
+      return AnswerShape{true, 0xFFFFFFFF, 0xFF};
+    default:
+      usual.byte3 = changedByte3;
+      return usual;
+  }
+}
+
+inline HidReport allOnesReport() {
+  HidReport report{};
+  for (std::uint8_t& byte : report.bytes) byte = 0xFF;
+  return report;
+}
 
 // A report the unit sends unasked after its answer: read in place of the next answer, it
 // would fail any step (a status under the marker, byte 3 refusing the lock).

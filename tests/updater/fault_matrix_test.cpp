@@ -99,16 +99,10 @@ Expected expectedOutcome(const UpdateExchange& exchange, const FaultRule& fault)
       value = LINK_READ_FAILED;
       systemError = fault.lastError;
       break;
-    case Effect::AnswerReplaced: {
-      AnswerShape answer = usualAnswer(exchange);
-      if (fault.kind == FaultKind::ErrorStatus) {
-        answer = AnswerShape{true, MATRIX_STATUS, 0x00};
-      } else {
-        answer.byte3 = refusingByte3(exchange);
-      }
-      value = judge(exchange.judgement, answer);
+    case Effect::AnswerReplaced:
+      value = judge(exchange.judgement,
+                    replacedAnswer(fault.kind, usualAnswer(exchange), refusingByte3(exchange)));
       break;
-    }
     case Effect::None:
       break;
   }
@@ -121,7 +115,7 @@ sim::Fault faultFor(const UpdateExchange& exchange, const FaultRule& rule) {
   fault.status = MATRIX_STATUS;
   fault.byte3 = refusingByte3(exchange);
   fault.length = SHORT_ANSWER_BYTES;
-  fault.raw = strayReport();
+  fault.raw = rule.kind == FaultKind::RawAnswer ? allOnesReport() : strayReport();
   return fault;
 }
 
