@@ -237,13 +237,11 @@ void arrival(Run& run) {
 
 // --- The update -----------------------------------------------------------------------
 
-const std::vector<Transfer>& transfersOf(const Run& run) { return run.bus.transfers; }
-
 // Judges the transfers of the command sequence step by step. Returns the index (from the
 // sequence's start) of the first step that failed, or NONE when every step up to the last
 // block was accepted; checks every request's bytes and the pauses before them.
 std::size_t walkSequence(const Run& run) {
-  const std::vector<Transfer>& transfers = transfersOf(run);
+  const std::vector<Transfer>& transfers = run.bus.transfers;
   const std::vector<std::vector<std::uint8_t>> blocks = blocksOf(run.image);
   std::vector<Step> steps = {Step::Lock, Step::Unlock, Step::Erase, Step::Address};
   steps.insert(steps.end(), blocks.size(), Step::Block);
