@@ -40,13 +40,14 @@ memcheck() {
   local start=$SECONDS status=0
   (cd "$folder" && valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
     --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \
-    --num-callers=30 "$program") >"$log" 2>&1 || status=$?
+    --num-callers=30 --suppressions="$SUPPRESSIONS" "$program") >"$log" 2>&1 || status=$?
   printf '%-28s %4d s  %s\n' "$(basename "$program")" $((SECONDS - start)) \
     "$([[ $status == 0 ]] && echo clean || echo "FAILED (exit $status, $log)")"
   return "$status"
 }
 export -f memcheck
 export LOGS=$logs
+export SUPPRESSIONS=$PWD/scripts/valgrind.supp
 
 start=$SECONDS
 status=0
