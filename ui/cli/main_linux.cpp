@@ -161,7 +161,8 @@ int main(int argc, char** argv) {
     environment.loadImage = esc::productImageLoader();
   }
   const int status = runCommand(arguments, environment);
-  if (arguments.simulate && arguments.verb == Verb::Update && !arguments.help) {
+  if (arguments.simulate && arguments.verb == Verb::Update && !arguments.help &&
+      status != EXIT_USAGE) {
     consoleWrite(nullptr, Stream::Err, "escupdate: " + simulationSummary(simulation) + "\n");
   }
   if (monitor != nullptr) {

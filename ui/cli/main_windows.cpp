@@ -153,7 +153,8 @@ int wmain(int argc, wchar_t** argv) {
     environment.loadImage = esc::productImageLoader();
   }
   const int status = runCommand(arguments, environment);
-  if (arguments.simulate && arguments.verb == Verb::Update && !arguments.help) {
+  if (arguments.simulate && arguments.verb == Verb::Update && !arguments.help &&
+      status != EXIT_USAGE) {
     consoleWrite(nullptr, Stream::Err, "escupdate: " + simulationSummary(simulation) + "\n");
   }
   return status;
