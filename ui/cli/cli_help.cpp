@@ -128,6 +128,8 @@ or a build without the image for it, ends with the window's message and writes n
 {"event":"outcome","result":...,"exitCode":N,"interrupted":bool,...} line; result is
 succeeded, failed, declined, unsupported or no-unit; failures carry caption, message
 (with the code line), errorValue and systemError.
+A unit that stops answering, or is pulled out, fails the step it was at: each request
+and each answer is given up after 10 s, so no step waits longer than that.
 Ctrl-C, SIGTERM or SIGHUP before the lock request end the program at once; later they
 are noted, the update runs to its end, and the program exits with status 7.
 Exit status: 0 updated, 2 usage, 3 no unit ready, 4 declined, 5 not supported,
