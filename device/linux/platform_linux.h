@@ -14,6 +14,9 @@ namespace esc {
 struct LinuxOs;
 
 // The one table for the real device: hidraw nodes found with libudev, paths /dev/hidrawN.
+// Reports are framed as on Windows: byte 0 is the report id, 0 for a device without
+// numbered reports (whose input hidraw delivers without that byte: it is read in behind a
+// 0). The lengths are those Windows would declare, read from the report descriptor.
 // Reads and writes give up after their timeout; lastError is an errno value.
 const HidPlatform& linuxHidPlatform();
 
