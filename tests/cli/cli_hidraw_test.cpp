@@ -82,7 +82,7 @@ class CliOverHidraw : public ::testing::Test {
     environment.console = Console{&output, record, noInput, false, false};
     environment.hotplug = HotplugSource{nullptr, noChange};
     environment.interruption = Interruption{nullptr, ignorePhase, notInterrupted};
-    environment.loadImage = loadFirmwareImage;
+    environment.loadImage = loader;
     environment.devicePathsIgnoreCase = false;
     startMicroseconds = session.kernel.nowMicroseconds;
     return runCommand(arguments, environment);
@@ -96,6 +96,7 @@ class CliOverHidraw : public ::testing::Test {
   std::size_t unitIndex = 0;
   HidPlatform table{};
   BlockTrap blockTrap{};
+  ImageLoader loader = loadFirmwareImage;
   void (*spoil)(FakeNode&) = nullptr;
   std::uint32_t spoilAtBlock = 0;
   Output output;
@@ -152,6 +153,24 @@ TEST_F(CliOverHidraw, AbsurdReportLengthsLeaveNoUnitAndNothingWritten) {
     EXPECT_TRUE(unit().writes.empty());
   }
 }
+
+#if ESC_PLACEHOLDER_FIRMWARE
+// The program as installed: its images are placeholders, which no real ESC may receive.
+TEST_F(CliOverHidraw, APlaceholderBuildRefusesTheUpdateBeforeSendingAnyCommand) {
+  loader = productImageLoader();
+  EXPECT_EQ(run({"update", "--yes"}), EXIT_UNSUPPORTED);
+  EXPECT_NE(output.err.find(messageText(MSG_UPDATE_FAILED_CAPTION) + "\n" +
+                            messageText(MSG_IMAGE_MISSING) + "\n"),
+            std::string::npos)
+      << output.err;
+  for (const std::vector<std::uint8_t>& written : unit().writes) {
+    ASSERT_GT(written.size(), 1u);
+    EXPECT_NE(written[1], CMD_SYSTEM_LOCK);
+    EXPECT_NE(written[1], CMD_ERASE);
+  }
+  EXPECT_EQ(unit().unit->bootloader.erases, 0u);
+}
+#endif
 
 struct FaultCase {
   const char* name;
