@@ -9,6 +9,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev
   clang-format g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   python3)
+# The Linux backend lists hidraw nodes and follows hot-plug events with libudev.
+packages+=(libudev-dev)
 if [[ "${1:-}" == "--wine" ]]; then
   packages+=(wine wine64 xvfb xauth imagemagick x11-utils)
 fi
