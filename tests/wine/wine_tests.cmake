@@ -55,3 +55,6 @@ if(MINGW)
   target_link_options(esc_wine_benchmark PRIVATE -static)
 endif()
 set_target_properties(esc_wine_benchmark PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/wine)
+
+# The stand-ins of hid.dll and setupapi.dll for the product pass.
+include(${CMAKE_CURRENT_LIST_DIR}/hid_standin.cmake)
