@@ -72,4 +72,12 @@ void userInterfaceTextsFollowTheLanguage(Test& test);
 void refusedNotificationsEndTheProgramAfterAnErrorBox(Test& test);
 void malformedStartupSettingIsRefusedWithAMessage(Test& test);
 
+// The product, EscUpdater.exe with its firmware images, on the unit the driver emulates
+// behind the test stand-ins of hid.dll and setupapi.dll (see setProduct)
+void setProduct(const std::wstring& program, const std::wstring& imageFolder);
+void productStartsReadyWithASupportedUnit(Test& test);
+void productDiscardsAStaleReportBeforeARequest(Test& test);
+void productReportsARefusedBlockAndNoSuccess(Test& test);
+void productWritesTheImageByteForByte(Test& test);
+
 }  // namespace driver

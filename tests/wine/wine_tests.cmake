@@ -26,9 +26,11 @@ add_executable(esc_wine_driver
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_drawing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_events.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_program.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver_tests_product.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_update.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_texts.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver_unit_server.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_windows.cpp
   ${PROJECT_SOURCE_DIR}/resources/catalogue/catalogue_native.cpp
   ${driver_catalogue_table}
