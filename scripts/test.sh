@@ -17,7 +17,7 @@ cmake --build --preset windows -j "$jobs"
 
 # The product as a firmware owner builds it: random stand-ins for the real images with
 # their SHA256SUMS, in a folder outside the source tree that stays until the end
-# ($product_images, for the tests that run this build).
+# ($product_images: the Wine tests check that the product writes them byte for byte).
 product_images=$(mktemp -d)
 product_repro=$(mktemp -d)
 trap 'rm -rf "$product_images" "$product_repro"' EXIT
@@ -47,5 +47,6 @@ if ! cmp "$product" "$product_repro/src/build/windows-product-repro/ui/win32/Esc
 fi
 
 if [[ -x tests/wine/run.sh ]]; then
-  tests/wine/run.sh build/windows
+  tests/wine/run.sh build/windows --product build/windows-product/ui/win32/EscUpdater.exe \
+    --images "$product_images"
 fi
