@@ -76,8 +76,10 @@ struct Sim {
 
 void setSimPath(const std::wstring& path);
 
-// Starts the program with the driver's environment, less every ESCSIM_* variable, plus
-// `settings`. Only the process; see startSim for the windows.
+// Starts the program at `path` with the driver's environment, less every ESCSIM_*
+// variable, plus `settings`. Only the process.
+bool launchProgram(Test& test, Sim& sim, const std::wstring& path, const Settings& settings);
+// launchProgram for the simulator; see startSim for the windows.
 bool launchSim(Test& test, Sim& sim, const Settings& settings);
 // Launches and waits until the dialog and the simulator window exist and the dialog is
 // visible or has a box open (a box during the start-up detection comes first).

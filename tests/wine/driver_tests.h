@@ -12,6 +12,16 @@ extern const Settings SUPPORTED_UNIT;
 void checkLinkOpen(Test& test, const Sim& sim, bool open);
 // Starts the program with `settings` and waits until it is ready for an update.
 bool startReady(Test& test, Sim& sim, const Settings& settings = SUPPORTED_UNIT);
+// Presses Update and confirms; false (reported) when the confirmation does not come.
+// `confirmed` gets the time just before OK was pressed.
+bool startUpdate(Test& test, const Sim& sim, ULONGLONG& confirmed);
+bool startUpdate(Test& test, const Sim& sim);
+// Waits for the error box, checks its caption and text (with the system error it shows),
+// and that the dialog already shows the closed link while it is open; leaves it open.
+bool checkErrorBox(Test& test, const Sim& sim, DWORD timeoutMs, esc::MessageId message,
+                   std::uint32_t errorValue, MessageBoxView& box);
+// The panel's failure notice, with the link closed and Update disabled.
+void checkFailureNotice(Test& test, const Sim& sim);
 
 // Settings of the simulated unit (no program is started)
 void settingParsersAcceptTheDocumentedForms(Test& test);
@@ -61,5 +71,13 @@ void updateCommandActsWhateverItsNotificationCode(Test& test);
 void userInterfaceTextsFollowTheLanguage(Test& test);
 void refusedNotificationsEndTheProgramAfterAnErrorBox(Test& test);
 void malformedStartupSettingIsRefusedWithAMessage(Test& test);
+
+// The product, EscUpdater.exe with its firmware images, on the unit the driver emulates
+// behind the test stand-ins of hid.dll and setupapi.dll (see setProduct)
+void setProduct(const std::wstring& program, const std::wstring& imageFolder);
+void productStartsReadyWithASupportedUnit(Test& test);
+void productDiscardsAStaleReportBeforeARequest(Test& test);
+void productReportsARefusedBlockAndNoSuccess(Test& test);
+void productWritesTheImageByteForByte(Test& test);
 
 }  // namespace driver

@@ -30,6 +30,18 @@ constexpr ULONGLONG WAITS_BEFORE_ERASE_RESULT_MS = 20 + 20 + 1000 + 4000;
 constexpr std::size_t HEX_DIGITS = 8;
 constexpr unsigned long IMAGE_BLOCKS = 1881;
 
+// The system error is the platform's, so it is read from the box; everything else of the
+// text is compared in full.
+std::uint32_t systemErrorShown(const std::wstring& text) {
+  if (text.size() < HEX_DIGITS) {
+    return 0;
+  }
+  return static_cast<std::uint32_t>(
+      std::wcstoul(text.c_str() + text.size() - HEX_DIGITS, nullptr, 16));
+}
+
+}  // namespace
+
 // Presses Update and confirms; false (reported) when the confirmation does not come.
 // `confirmed` gets the time just before OK was pressed.
 bool startUpdate(Test& test, const Sim& sim, ULONGLONG& confirmed) {
@@ -48,16 +60,6 @@ bool startUpdate(Test& test, const Sim& sim, ULONGLONG& confirmed) {
 bool startUpdate(Test& test, const Sim& sim) {
   ULONGLONG confirmed = 0;
   return startUpdate(test, sim, confirmed);
-}
-
-// The system error is the platform's, so it is read from the box; everything else of the
-// text is compared in full.
-std::uint32_t systemErrorShown(const std::wstring& text) {
-  if (text.size() < HEX_DIGITS) {
-    return 0;
-  }
-  return static_cast<std::uint32_t>(
-      std::wcstoul(text.c_str() + text.size() - HEX_DIGITS, nullptr, 16));
 }
 
 // Waits for the error box, checks its caption and text, and that the dialog already shows
@@ -85,6 +87,8 @@ void checkFailureNotice(Test& test, const Sim& sim) {
   checkUpdateEnabled(test, sim, false);
   checkRowsClosed(test, sim);
 }
+
+namespace {
 
 void checkReadout(Test& test, const Sim& sim, const char* name, const char* value) {
   const bool shown = waitForReadout(sim, name, value, STATE_TIMEOUT_MS);

@@ -141,16 +141,20 @@ std::string printable(const std::wstring& text) {
 
 void setSimPath(const std::wstring& path) { simPath = path; }
 
-bool launchSim(Test& test, Sim& sim, const Settings& settings) {
+bool launchProgram(Test& test, Sim& sim, const std::wstring& path, const Settings& settings) {
   std::vector<wchar_t> environment = environmentBlock(settings);
-  std::wstring commandLine = L"\"" + simPath + L"\"";
+  std::wstring commandLine = L"\"" + path + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  const BOOL created = CreateProcessW(simPath.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+  const BOOL created = CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
                                       CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr,
                                       &startup, &sim.process);
-  return check(test, created != FALSE, "could not start %s (error %lu)", printable(simPath).c_str(),
+  return check(test, created != FALSE, "could not start %s (error %lu)", printable(path).c_str(),
                GetLastError());
+}
+
+bool launchSim(Test& test, Sim& sim, const Settings& settings) {
+  return launchProgram(test, sim, simPath, settings);
 }
 
 bool startSim(Test& test, Sim& sim, const Settings& settings) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows program's tests under Wine on a virtual display.
 #
-#   tests/wine/run.sh <windows-build-dir> [driver options, e.g. --only update]
+#   tests/wine/run.sh <windows-build-dir> [--product <EscUpdater.exe> --images <folder>]
+#                     [driver options, e.g. --only update]
 #
 # With driver options, only that one driver pass runs (no passes in other languages).
 # Makes a fresh Wine prefix in a temporary folder and starts its own Xvfb, then:
@@ -12,7 +13,11 @@
 #      the driver's output in <windows-build-dir>/wine/driver*.log;
 #   3. runs escupdate.exe (the command line) through an update and info --json on the
 #      emulated unit;
-#   4. runs the HID platform probe and the DLL-planting check in the same prefix.
+#   4. runs the HID platform probe and the DLL-planting check in the same prefix;
+#   5. with --product and --images, runs the driver's product pass: that EscUpdater.exe,
+#      built with the firmware images in that folder, on a unit the driver emulates behind
+#      test stand-ins of hid.dll and setupapi.dll (see run_product_pass); without them
+#      the pass is reported as skipped.
 # Exits nonzero when anything failed. Everything it starts is ended on exit.
 set -euo pipefail
 
@@ -20,6 +25,29 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 shift
+
+# --product and --images are this script's; everything else goes to the driver.
+product_exe=
+product_images=
+driver_options=()
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --product | --images)
+      [[ $# -ge 2 && -e $2 ]] || { echo "$1 needs an existing file or folder" >&2; exit 2; }
+      if [[ $1 == --product ]]; then product_exe=$(realpath "$2"); else product_images=$(realpath "$2"); fi
+      shift 2
+      ;;
+    *)
+      driver_options+=("$1")
+      shift
+      ;;
+  esac
+done
+if [[ -n $product_exe$product_images && ( -z $product_exe || -z $product_images ) ]]; then
+  echo "--product and --images go together" >&2
+  exit 2
+fi
+set -- "${driver_options[@]}"
 
 product=$build/ui/win32/EscUpdater.exe
 sim=$build/ui/sim/EscUpdaterSim.exe
@@ -178,6 +206,31 @@ if [[ -x $here/platform_dll_planting.sh ]]; then
     report FAIL "DLL-planting check"
   fi
 fi
+
+# run_product_pass [driver options]: the product on the driver's emulated unit. The
+# stand-ins go into this prefix's System32 and Wine prefers them to its own DLLs for
+# EscUpdater.exe only, so that the product loads them from System32 as it loads the
+# system's, while every other program keeps Wine's.
+run_product_pass() {
+  echo "== the product on an emulated unit"
+  if [[ -z $product_exe ]]; then
+    echo "skipped: the product pass (give --product <EscUpdater.exe> --images <folder>)"
+    return
+  fi
+  if "$here/platform_import_check.sh" "$product_exe"; then
+    report ok "the product under test imports only DLLs from System32"
+  else
+    report FAIL "import table check of $product_exe"
+  fi
+  local system32=$WINEPREFIX/drive_c/windows/system32
+  local key='HKCU\Software\Wine\AppDefaults\EscUpdater.exe\DllOverrides'
+  cp "$build/wine/standin/hid.dll" "$build/wine/standin/setupapi.dll" "$system32/"
+  wine reg add "$key" /v hid /d native /f >/dev/null 2>&1
+  wine reg add "$key" /v setupapi /d native /f >/dev/null 2>&1
+  run_driver driver-product --product "$(winepath -w "$product_exe")" \
+    --images "$(winepath -w "$product_images")" "$@"
+}
+run_product_pass "$@"
 
 echo "screenshots: $shots"
 if [[ $failures -eq 0 ]]; then

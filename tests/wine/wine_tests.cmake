@@ -26,9 +26,11 @@ add_executable(esc_wine_driver
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_drawing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_events.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_program.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver_tests_product.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_update.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_texts.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver_unit_server.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_windows.cpp
   ${PROJECT_SOURCE_DIR}/resources/catalogue/catalogue_native.cpp
   ${driver_catalogue_table}
@@ -55,3 +57,6 @@ if(MINGW)
   target_link_options(esc_wine_benchmark PRIVATE -static)
 endif()
 set_target_properties(esc_wine_benchmark PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/wine)
+
+# The stand-ins of hid.dll and setupapi.dll for the product pass.
+include(${CMAKE_CURRENT_LIST_DIR}/hid_standin.cmake)

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "device/hid_platform.h"
+#include "emulator/sim_settings.h"
 #include "ui/sim/paced_platform.h"
 #include "ui/sim/sim_controls.h"
-#include "emulator/sim_settings.h"
 #include "ui/sim/sim_window.h"
 #include "ui/win32/main_dialog.h"
 
