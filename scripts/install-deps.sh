@@ -15,6 +15,10 @@ if [[ "${1:-}" == "--wine" ]]; then
   packages+=(wine wine64 xvfb xauth imagemagick x11-utils)
 fi
 
+# escupdate: the JSON library (header-only, used by the MinGW build too) and
+# dpkg-shlibdeps for its Debian package.
+packages+=(nlohmann-json3-dev dpkg-dev)
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -50,3 +50,12 @@ if [[ -x tests/wine/run.sh ]]; then
   tests/wine/run.sh build/windows --product build/windows-product/ui/win32/EscUpdater.exe \
     --images "$product_images"
 fi
+
+# escupdate's Debian package: a release build (no sanitizers) with the program and the
+# udev rule in their places.
+deb=$(scripts/build-deb.sh | tail -1)
+contents=$(dpkg-deb -c "$deb")
+for file in ./usr/bin/escupdate ./usr/lib/udev/rules.d/70-escupdate.rules; do
+  grep -q " $file\$" <<<"$contents" || { echo "FAIL $deb lacks $file"; exit 1; }
+done
+echo "ok $deb holds escupdate and its udev rule"

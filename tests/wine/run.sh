@@ -11,8 +11,10 @@
 #   2. runs the test driver against EscUpdaterSim.exe, then its language test again under
 #      a German and a French locale; screenshots land in <windows-build-dir>/screenshots/,
 #      the driver's output in <windows-build-dir>/wine/driver*.log;
-#   3. runs the HID platform probe and the DLL-planting check in the same prefix;
-#   4. with --product and --images, runs the driver's product pass: that EscUpdater.exe,
+#   3. runs escupdate.exe (the command line) through an update and info --json on the
+#      emulated unit;
+#   4. runs the HID platform probe and the DLL-planting check in the same prefix;
+#   5. with --product and --images, runs the driver's product pass: that EscUpdater.exe,
 #      built with the firmware images in that folder, on a unit the driver emulates behind
 #      test stand-ins of hid.dll and setupapi.dll (see run_product_pass); without them
 #      the pass is reported as skipped.
@@ -149,6 +151,48 @@ run_driver driver "$@"
 if [[ $# -eq 0 ]]; then
   LC_ALL=de_DE.UTF-8 run_driver driver-german --only user_interface_texts --ui-language 0x0407
   LC_ALL=fr_FR.UTF-8 run_driver driver-french --only user_interface_texts --ui-language 0x040c
+fi
+
+echo "== escupdate.exe, the command line"
+# A full update on the emulated unit (virtual clock) and info --json, their output checked.
+escupdate=$build/ui/cli/escupdate.exe
+if [[ ! -f $escupdate ]]; then
+  report FAIL "missing $escupdate"
+else
+  if "$here/platform_import_check.sh" "$escupdate" >/dev/null; then
+    report ok "escupdate.exe imports only DLLs from System32"
+  else
+    report FAIL "escupdate.exe import table check"
+  fi
+  set +e
+  timeout 120 wine "$escupdate" update --yes --simulate=clock=virtual >"$work/cli-out" 2>"$work/cli-err"
+  status=$?
+  set -e
+  if [[ $status -eq 0 ]] && grep -q '^The update of the ESC was successful!' "$work/cli-out" &&
+    grep -q '^100 %' "$work/cli-out" &&
+    grep -q '1881 blocks and 90256 bytes written; its flash equals image 157' "$work/cli-err"; then
+    report ok "escupdate.exe update --yes --simulate writes the image"
+  else
+    report FAIL "escupdate.exe update (exit $status): $(tail -3 "$work/cli-out" "$work/cli-err")"
+  fi
+  set +e
+  LC_ALL=de_DE.UTF-8 timeout 60 wine "$escupdate" info --json --simulate >"$work/cli-json"
+  status=$?
+  set -e
+  if [[ $status -eq 0 ]] && python3 - "$work/cli-json" <<'PY'
+import json, sys
+info = json.load(open(sys.argv[1], encoding="utf-8"))
+assert info["outcome"] == "supported", info["outcome"]
+assert info["image"] == {"id": 157, "present": True, "size": 90256}, info["image"]
+assert [row["version"] for row in info["rows"]] == ["1.2.3", "1.2", "1.0"], info["rows"]
+assert info["rows"][1]["label"] == "Regler-Bootloader", info["rows"][1]
+assert "übertragen" in info["status"], info["status"]
+PY
+  then
+    report ok "escupdate.exe info --json --simulate, German texts in UTF-8"
+  else
+    report FAIL "escupdate.exe info --json (exit $status): $(head -c 300 "$work/cli-json")"
+  fi
 fi
 
 echo "== the HID platform under Wine"
