@@ -10,7 +10,8 @@
 #   2. runs the test driver against EscUpdaterSim.exe, then its language test again under
 #      a German and a French locale; screenshots land in <windows-build-dir>/screenshots/,
 #      the driver's output in <windows-build-dir>/wine/driver*.log;
-#   3. runs the HID platform probe and the DLL-planting check in the same prefix.
+#   3. checks that both programs take the DLLs loaded once they run from System32 only;
+#   4. runs the HID platform probe and the DLL-planting check in the same prefix.
 # Exits nonzero when anything failed. Everything it starts is ended on exit.
 set -euo pipefail
 
@@ -121,6 +122,14 @@ run_driver driver "$@"
 if [[ $# -eq 0 ]]; then
   LC_ALL=de_DE.UTF-8 run_driver driver-german --only user_interface_texts --ui-language 0x0407
   LC_ALL=fr_FR.UTF-8 run_driver driver-french --only user_interface_texts --ui-language 0x040c
+fi
+
+echo "== where the programs take their DLLs from"
+timeout 120 wineserver -w || true
+if "$here/program_dll_search.sh" "$build"; then
+  report ok "DLL search check"
+else
+  report FAIL "DLL search check"
 fi
 
 echo "== the HID platform under Wine"

@@ -10,6 +10,7 @@
 #include "emulator/sim_settings.h"
 #include "ui/sim/sim_window.h"
 #include "ui/win32/main_dialog.h"
+#include "ui/win32/system_libraries.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ void refreshDuringWait(void* context) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  esc::searchSystemFolderOnly();
   esc::sim::UnitSettings settings = esc::sim::defaultSettings();
   std::string lookupValue;
   std::string error;
