@@ -88,31 +88,46 @@ win_sim=$(winepath -w "$sim")
 win_shots=$(winepath -w "$shots")
 
 # run_driver <log name> [driver options]: one pass of the driver, answering its screenshot
-# requests. Wine gives the program the user-interface language of the Unix locale the
-# driver runs under, so a caller sets LC_ALL for a pass in another language.
+# requests. Wine gives the program the user-interface language of the Unix locale it starts
+# in, so a caller sets LC_ALL for a pass in another language.
+# Each pass waits until the previous pass's wineserver has ended. If Wine fails to start
+# the driver (the pass ends before the driver's first line), that is no test result: the
+# pass is started once more, and says so.
 run_driver() {
   local name=$1
   shift
   local log=$build/wine/$name.log
-  local status
-  set +e
-  timeout 900 wine "$driver" --sim "$win_sim" --screenshots "$win_shots" "$@" |
-    while IFS= read -r line; do
-      line=${line%$'\r'}
-      if [[ $line == "SCREENSHOT "* ]]; then
-        shot=${line#SCREENSHOT }
-        import -window root "$shots/$shot.png"
-        touch "$shots/$shot.ack"
-        echo "  screenshot: $shots/$shot.png"
-      else
-        echo "$line"
-      fi
-    done | tee "$log"
-  status=${PIPESTATUS[0]}
-  set -e
-  rm -f "$shots"/*.ack
+  local status attempt
+  for attempt in 1 2; do
+    timeout 120 wineserver -w || true
+    set +e
+    timeout 900 wine "$driver" --sim "$win_sim" --screenshots "$win_shots" "$@" |
+      while IFS= read -r line; do
+        line=${line%$'\r'}
+        if [[ $line == "SCREENSHOT "* ]]; then
+          shot=${line#SCREENSHOT }
+          import -window root "$shots/$shot.png"
+          touch "$shots/$shot.ack"
+          echo "  screenshot: $shots/$shot.png"
+        else
+          echo "$line"
+        fi
+      done | tee "$log"
+    status=${PIPESTATUS[0]}
+    set -e
+    rm -f "$shots"/*.ack
+    if [[ $status -eq 0 || -s $log ]]; then
+      break
+    fi
+    echo "Wine did not start the test driver for $name (exit $status, no output)"
+    if [[ $attempt -eq 1 ]]; then
+      echo "starting $name once more"
+    fi
+  done
   if [[ $status -eq 0 ]]; then
     report ok "test driver, $name"
+  elif [[ ! -s $log ]]; then
+    report FAIL "test driver, $name: Wine did not start it, twice (exit $status)"
   else
     report FAIL "test driver, $name (exit $status; see $log)"
   fi
