@@ -203,16 +203,17 @@ int createControls(HWND window, const UnitSettings& settings) {
   return y + READOUT_HEIGHT + MARGIN;
 }
 
-// Tells the dialog what the platform would: one notification per device interface.
-// Sent, not posted: the handler runs at once on this thread, inside whatever message
-// loop dispatched the click or the timer, just as a platform notification would.
+// Tells the dialog what the platform would: one notification per device interface, and
+// only while the dialog is registered for them. Sent, not posted: the handler runs at once
+// on this thread, inside whatever message loop dispatched the click or the timer, just as
+// a platform notification would.
 void notifyDialog(WPARAM event, const std::u16string& path) {
   constexpr std::size_t PATH_ROOM = 512;
   struct {
     DEV_BROADCAST_DEVICEINTERFACE_W header;
     wchar_t room[PATH_ROOM];
   } broadcast{};
-  if (mainWindow == nullptr || path.size() >= PATH_ROOM) {
+  if (mainWindow == nullptr || deviceNotification == nullptr || path.size() >= PATH_ROOM) {
     return;
   }
   const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
