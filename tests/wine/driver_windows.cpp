@@ -1,6 +1,12 @@
+#include <windows.h>
+// dbt.h relies on the Windows types being declared first.
+#include <dbt.h>
+
 #include <algorithm>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -92,6 +98,11 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM context) {
   search.found = window;
   return FALSE;
 }
+
+// The HID interface class, as the platform reports it in notifications.
+constexpr GUID HID_INTERFACE_CLASS = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+constexpr DWORD DEVICE_CHANGE_TIMEOUT_MS = 2000;
 
 }  // namespace
 
@@ -236,6 +247,21 @@ void pressButton(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_
 void postCommand(HWND window, int id) {
   PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+}
+
+bool sendDeviceChange(HWND dialog, WPARAM event, const std::u16string& path, DWORD statedSize) {
+  const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+  std::vector<unsigned char> record(nameOffset + (path.size() + 1) * sizeof(char16_t), 0);
+  DEV_BROADCAST_DEVICEINTERFACE_W header{};
+  header.dbcc_size = statedSize != 0 ? statedSize : static_cast<DWORD>(record.size());
+  header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  header.dbcc_classguid = HID_INTERFACE_CLASS;
+  std::memcpy(record.data(), &header, nameOffset);
+  std::memcpy(record.data() + nameOffset, path.data(), path.size() * sizeof(char16_t));
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(dialog, WM_DEVICECHANGE, event,
+                             reinterpret_cast<LPARAM>(record.data()), SMTO_ABORTIFHUNG,
+                             DEVICE_CHANGE_TIMEOUT_MS, &result) != 0;
 }
 
 bool setControlText(HWND dialog, int id, const wchar_t* text) {

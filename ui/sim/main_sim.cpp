@@ -5,9 +5,9 @@
 #include <string>
 
 #include "device/hid_platform.h"
+#include "emulator/sim_settings.h"
 #include "ui/sim/paced_platform.h"
 #include "ui/sim/sim_controls.h"
-#include "emulator/sim_settings.h"
 #include "ui/sim/sim_window.h"
 #include "ui/win32/main_dialog.h"
 #include "ui/win32/system_libraries.h"
@@ -35,11 +35,6 @@ HDEVNOTIFY WINAPI refuseNotifications(HANDLE, LPVOID, DWORD) {
   return nullptr;
 }
 
-void refreshDuringWait(void* context) {
-  esc::sim::refreshReadout(*static_cast<esc::sim::Simulator*>(context),
-                           esc::sim::Refresh::Throttled);
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -57,8 +52,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The bus's own clock only times what the unit does by itself (a silent unit's
   // timeout); the program's waits go through the paced table below.
   esc::sim::useRealClock(simulator.bus, nullptr, nullptr);
-  static const esc::HidPlatform paced =
-      esc::sim::pacedPlatform(simulator.bus.platform, refreshDuringWait, &simulator);
+  static const esc::HidPlatform paced = esc::sim::pacedPlatform(simulator.bus.platform);
   esc::setHidPlatform(&paced);
 
   esc::sim::createSimulatorWindow(instance, simulator);

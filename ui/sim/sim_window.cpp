@@ -16,7 +16,6 @@ namespace {
 
 constexpr UINT_PTR READOUT_TIMER = 1;
 constexpr UINT READOUT_PERIOD_MS = 200;
-constexpr ULONGLONG THROTTLE_MS = 250;
 
 // The class id the real platform puts into HID interface notifications.
 constexpr GUID HID_INTERFACE_CLASS = {
@@ -312,7 +311,7 @@ void onCommand(Simulator& simulator, int id) {
     default:
       return;
   }
-  refreshReadout(simulator, Refresh::Now);
+  refreshReadout(simulator);
   tellPlugChanges(simulator);
 }
 
@@ -331,7 +330,7 @@ LRESULT CALLBACK SimulatorProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       break;
     case WM_TIMER:
       if (simulator != nullptr && wParam == READOUT_TIMER) {
-        refreshReadout(*simulator, Refresh::Now);
+        refreshReadout(*simulator);
         tellPlugChanges(*simulator);
         return 0;
       }
@@ -392,19 +391,16 @@ HWND createSimulatorWindow(HINSTANCE instance, Simulator& simulator) {
   AdjustWindowRectEx(&frame, STYLE, FALSE, 0);
   SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  refreshReadout(simulator, Refresh::Now);
+  refreshReadout(simulator);
   SetTimer(window, READOUT_TIMER, READOUT_PERIOD_MS, nullptr);
   ShowWindow(window, SW_SHOWNOACTIVATE);
   return window;
 }
 
-void refreshReadout(Simulator& simulator, Refresh when) {
-  const ULONGLONG tick = GetTickCount64();
-  if (simulator.window == nullptr ||
-      (when == Refresh::Throttled && tick - simulator.lastRefreshTick < THROTTLE_MS)) {
+void refreshReadout(Simulator& simulator) {
+  if (simulator.window == nullptr) {
     return;
   }
-  simulator.lastRefreshTick = tick;
   // The other device's line lets a test tell that its coming and going really happened.
   const std::string text = describeUnit(simulator.bus, simulator.unit) + "other device plugged: " +
                            (simulator.bus.devices[simulator.otherDevice].plugged ? "yes" : "no") +

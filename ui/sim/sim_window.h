@@ -24,7 +24,6 @@ struct Simulator {
   std::vector<bool> toldPlugged;
   HWND window = nullptr;
   std::string shownReadout;
-  ULONGLONG lastRefreshTick = 0;
 };
 
 // Puts the other device and the unit on the bus, in this enumeration order, gives the
@@ -34,10 +33,7 @@ void setUpBus(Simulator& simulator, const UnitSettings& settings);
 // Creates and shows the window; null when that fails. `simulator` must outlive it.
 HWND createSimulatorWindow(HINSTANCE instance, Simulator& simulator);
 
-// Updates the read-out and the plug buttons. Sends no notification and pumps no
-// messages, so it is safe while the update blocks the thread. Throttled, it does nothing
-// within a quarter of a second of the last refresh.
-enum class Refresh { Throttled, Now };
-void refreshReadout(Simulator& simulator, Refresh when);
+// Updates the read-out and the plug buttons. Sends no notification.
+void refreshReadout(Simulator& simulator);
 
 }  // namespace esc::sim
