@@ -37,6 +37,10 @@ void checkNeverHung(Test& test, HungSampler& sampler, const char* during);
 // Update commands posted from outside, and another device out and in. Checks that the
 // update goes on, the windows stay, no box opens and no device search runs.
 void disturbTheRunningUpdate(Test& test, const Sim& sim, HWND progress);
+// The simulator's record of the update signals: kept awake and a percentage on the
+// taskbar while writing; neither once the update has ended.
+void checkSignalsWhileWriting(Test& test, const Sim& sim);
+void checkSignalsAfterwards(Test& test, const Sim& sim);
 // A while after the update: the program still runs, no box is open, and the status
 // panel still shows `panel`; input given during the update has not acted late.
 void checkNothingActsAfterTheUpdate(Test& test, const Sim& sim, const std::wstring& panel);

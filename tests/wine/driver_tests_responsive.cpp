@@ -1,11 +1,14 @@
 // The update as the person at the PC lives it: the windows stay alive while it runs
 // (Windows never judges them hung), nothing typed or clicked into them, and no request to
-// close them, stops it or acts once it has ended, and device events wait until it is over.
+// close them, stops it or acts once it has ended, device events wait until it is over,
+// and Windows is asked to keep the PC awake and to show the progress on the taskbar
+// button meanwhile.
 #include <windows.h>
 // dbt.h relies on the Windows types being declared first.
 #include <dbt.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -22,6 +25,12 @@ constexpr DWORD SAMPLE_PERIOD_MS = 100;
 constexpr DWORD AFTERMATH_MS = 1500;
 constexpr wchar_t OTHER_PATH[] =
     L"\\\\?\\hid#vid_4321&pid_0001#9&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+
+bool isPercent(const std::string& text) {
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+  return end != text.c_str() && value <= 100 && std::string(end).rfind(" %", 0) == 0;
+}
 
 bool stillRunning(const Sim& sim) {
   return WaitForSingleObject(sim.process.hProcess, 0) == WAIT_TIMEOUT;
@@ -138,6 +147,23 @@ void disturbTheRunningUpdate(Test& test, const Sim& sim, HWND progress) {
   check(test, readoutValue(sim, "device searches") == searches,
         "a device search ran during the update (%s before, %s after)", searches.c_str(),
         readoutValue(sim, "device searches").c_str());
+}
+
+void checkSignalsWhileWriting(Test& test, const Sim& sim) {
+  check(test, readoutValue(sim, "system kept awake") == "yes",
+        "the system is not kept awake during the update");
+  const std::string taskbar = readoutValue(sim, "taskbar progress");
+  note("taskbar progress during the update: %s", taskbar.c_str());
+  check(test, isPercent(taskbar), "the taskbar progress is \"%s\" during the update",
+        taskbar.c_str());
+}
+
+void checkSignalsAfterwards(Test& test, const Sim& sim) {
+  check(test, waitForReadout(sim, "system kept awake", "no", STATE_TIMEOUT_MS),
+        "the system is still kept awake after the update");
+  check(test, waitForReadout(sim, "taskbar progress", "none", STATE_TIMEOUT_MS),
+        "the taskbar still shows \"%s\" after the update",
+        readoutValue(sim, "taskbar progress").c_str());
 }
 
 void checkNothingActsAfterTheUpdate(Test& test, const Sim& sim, const std::wstring& panel) {

@@ -147,6 +147,7 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
     if (progress != nullptr) {
       checkProgressWindowPlacement(test, sim, progress);
     }
+    checkSignalsWhileWriting(test, sim);
     disturbTheRunningUpdate(test, sim, progress);
     // Half way through, so that the screenshot shows the bar moving.
     check(test,
@@ -158,6 +159,7 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
           "the blocks written stopped at %s", readoutValue(sim, "blocks written").c_str());
     check(test, progress != nullptr && IsWindowVisible(progress) != FALSE,
           "the progress window is gone half way through");
+    checkSignalsWhileWriting(test, sim);
     screenshot("progress");
 
     const std::wstring success = expectedText(EN, esc::MSG_UPDATE_SUCCEEDED);
@@ -176,6 +178,7 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
     checkReadout(test, sim, "erases", "1");
     checkReadout(test, sim, "system lock", "off");
     checkReadout(test, sim, "write protection", "on");
+    checkSignalsAfterwards(test, sim);
     checkNothingActsAfterTheUpdate(test, sim, success);
     screenshot("success");
   }
@@ -245,12 +248,15 @@ void failingDataBlockShowsErrorBoxThenFailureNotice(Test& test) {
       std::wstring panel;
       readEditText(GetDlgItem(sim.dialog, IDC_STATUS_PANEL), panel);
       checkText(test, "panel while the error box is open", panel, expectedText(EN, esc::MSG_READY));
+      checkReadout(test, sim, "system kept awake", "no");
+      checkReadout(test, sim, "taskbar progress", "error at 0 %");
       Sleep(1000);
       check(test, IsWindow(box.window) != FALSE, "the error box was dismissed by the keys");
       screenshot("error-box");
       answerMessageBox(box, IDOK);
     }
     checkFailureNotice(test, sim);
+    checkReadout(test, sim, "taskbar progress", "none");
     // The unit wrote the third block and answered it with the status. No closing command
     // follows a failure: the lock stays set and the protection lifted.
     checkReadout(test, sim, "blocks written", "3");

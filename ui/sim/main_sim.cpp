@@ -56,9 +56,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   esc::setHidPlatform(&paced);
 
   esc::sim::createSimulatorWindow(instance, simulator);
+  const esc::UpdateSignals signals = esc::sim::recordingSignals(simulator);
   const int result = esc::RunUpdaterProgram(
       instance, esc::loadFirmwareImage,
-      settings.notificationsRefused ? refuseNotifications : RegisterDeviceNotificationW);
+      settings.notificationsRefused ? refuseNotifications : RegisterDeviceNotificationW, signals);
   if (simulator.window != nullptr) {
     DestroyWindow(simulator.window);
   }

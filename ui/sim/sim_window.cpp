@@ -34,7 +34,7 @@ constexpr int CLIENT_WIDTH = FIELD_X + FIELD_WIDTH + MARGIN;
 constexpr int ROW_STEP = 28;
 constexpr int CONTROL_HEIGHT = 23;
 constexpr int LIST_HEIGHT = 200;  // a combo box's height includes its drop-down list
-constexpr int READOUT_HEIGHT = 12 * 15;
+constexpr int READOUT_HEIGHT = 15 * 15;
 
 const wchar_t* const MODEL_CHOICES[] = {
     L"0x110FA0AA  supported, rating 170, 17 cells", L"0x110FA0D2  supported, rating 210, 17 cells",
@@ -347,6 +347,39 @@ LRESULT CALLBACK SimulatorProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// The updater's update signals go on to Windows; what they asked for is kept for the
+// read-out.
+bool recordKeepAwake(void* context, bool awake) {
+  auto& simulator = *static_cast<Simulator*>(context);
+  simulator.signals.keptAwake = awake;
+  const UpdateSignals& windows = windowsUpdateSignals();
+  return windows.keepSystemAwake(windows.context, awake);
+}
+
+bool recordTaskbarProgress(void* context, HWND window, TaskbarProgress state,
+                           std::uint32_t position) {
+  auto& simulator = *static_cast<Simulator*>(context);
+  const UpdateSignals& windows = windowsUpdateSignals();
+  const bool shown = windows.showTaskbarProgress(windows.context, window, state, position);
+  simulator.signals.taskbar = state;
+  simulator.signals.taskbarPosition = position;
+  simulator.signals.taskbarShown = shown;
+  return shown;
+}
+
+// "taskbar progress" reads "none", "45 %" or "error at 45 %"; the last two are followed by
+// "(not shown)" when Windows did not show them.
+std::string describeSignals(const SignalsSeen& signals) {
+  std::string taskbar = "none";
+  if (signals.taskbar != TaskbarProgress::None) {
+    taskbar = (signals.taskbar == TaskbarProgress::Error ? "error at " : "") +
+              std::to_string(signals.taskbarPosition) + " %" +
+              (signals.taskbarShown ? "" : " (not shown)");
+  }
+  return std::string("system kept awake: ") + (signals.keptAwake ? "yes" : "no") +
+         "\r\ntaskbar progress: " + taskbar + "\r\n";
+}
+
 }  // namespace
 
 void setUpBus(Simulator& simulator, const UnitSettings& settings) {
@@ -404,7 +437,7 @@ void refreshReadout(Simulator& simulator) {
   // The other device's line lets a test tell that its coming and going really happened.
   const std::string text = describeUnit(simulator.bus, simulator.unit) + "other device plugged: " +
                            (simulator.bus.devices[simulator.otherDevice].plugged ? "yes" : "no") +
-                           "\r\n";
+                           "\r\n" + describeSignals(simulator.signals);
   if (text != simulator.shownReadout) {
     simulator.shownReadout = text;
     setControlText(simulator.window, IDC_SIM_READOUT, text);
@@ -412,6 +445,10 @@ void refreshReadout(Simulator& simulator) {
   const bool plugged = simulator.bus.devices[simulator.unit].plugged;
   EnableWindow(GetDlgItem(simulator.window, IDC_SIM_PLUG), plugged ? FALSE : TRUE);
   EnableWindow(GetDlgItem(simulator.window, IDC_SIM_UNPLUG), plugged ? TRUE : FALSE);
+}
+
+UpdateSignals recordingSignals(Simulator& simulator) {
+  return UpdateSignals{&simulator, recordKeepAwake, recordTaskbarProgress};
 }
 
 }  // namespace esc::sim

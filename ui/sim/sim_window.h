@@ -11,8 +11,18 @@
 
 #include "emulator/sim_bus.h"
 #include "emulator/sim_settings.h"
+#include "ui/win32/update_signals.h"
 
 namespace esc::sim {
+
+// What the updater last told Windows through its update signals, and whether Windows
+// showed it; the read-out shows both.
+struct SignalsSeen {
+  bool keptAwake = false;
+  TaskbarProgress taskbar = TaskbarProgress::None;
+  std::uint32_t taskbarPosition = 0;
+  bool taskbarShown = false;
+};
 
 struct Simulator {
   Bus bus;
@@ -22,6 +32,7 @@ struct Simulator {
   // Per device of the bus: plugged as far as the dialog was told. Changes the bus makes
   // on its own (a fault that pulls the unit) are told at the next safe moment.
   std::vector<bool> toldPlugged;
+  SignalsSeen signals;
   HWND window = nullptr;
   std::string shownReadout;
 };
@@ -32,6 +43,9 @@ void setUpBus(Simulator& simulator, const UnitSettings& settings);
 
 // Creates and shows the window; null when that fails. `simulator` must outlive it.
 HWND createSimulatorWindow(HINSTANCE instance, Simulator& simulator);
+
+// Windows' update signals, recorded for the read-out on their way through.
+UpdateSignals recordingSignals(Simulator& simulator);
 
 // Updates the read-out and the plug buttons. Sends no notification.
 void refreshReadout(Simulator& simulator);

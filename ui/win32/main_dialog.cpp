@@ -25,6 +25,7 @@ HBRUSH thirdRowBrush = nullptr;
 
 ImageLoader firmwareImages = loadFirmwareImage;
 DeviceNotificationRegistrar notificationRegistrar = RegisterDeviceNotificationW;
+const UpdateSignals* programSignals = &windowsUpdateSignals();
 
 // From the Update command until the update has ended, questions and error box included.
 // Stopping it halfway would leave the ESC without firmware, and a second one must not
@@ -48,7 +49,7 @@ void CloseMainDialog(HWND window) {
 
 void RunUpdateCommand() {
   updateRunning = true;
-  runUpdate(deviceLink, updateTarget, windowsUpdatePort(), firmwareImages);
+  runUpdate(deviceLink, updateTarget, windowsUpdatePort(*programSignals), firmwareImages);
   updateRunning = false;
   HandleHeldDeviceNotifications();
 }
@@ -101,15 +102,17 @@ void releaseDialogResources() {
 }  // namespace
 
 int RunUpdaterProgram(HINSTANCE instance, ImageLoader loadImage,
-                      DeviceNotificationRegistrar registrar) {
+                      DeviceNotificationRegistrar registrar, const UpdateSignals& signals) {
   firmwareImages = loadImage;
   notificationRegistrar = registrar;
+  programSignals = &signals;
   initCommonControls();
   appInstance = instance;
   deviceLink = HidLink{};
   DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
   mainWindow = nullptr;
   releaseDialogResources();
+  releaseUpdateSignals();
   releaseSystemLibraries();
   return 0;
 }

@@ -9,6 +9,7 @@
 
 #include "device/hid_link.h"
 #include "resources/messages.h"
+#include "ui/win32/update_signals.h"
 #include "updater/classification.h"
 #include "updater/firmware_image.h"
 #include "updater/update_port.h"
@@ -32,10 +33,12 @@ using DeviceNotificationRegistrar = HDEVNOTIFY(WINAPI*)(HANDLE recipient, LPVOID
                                                         DWORD flags);
 
 // Runs the program once the HID platform is installed: common controls, the cleared link
-// and the modal main dialog. `loadImage` finds the firmware images for the update.
-// Returns 0 however the dialog ended.
+// and the modal main dialog. `loadImage` finds the firmware images for the update;
+// `signals` are told about each update's command sequence. Returns 0 however the dialog
+// ended.
 int RunUpdaterProgram(HINSTANCE instance, ImageLoader loadImage,
-                      DeviceNotificationRegistrar registrar = RegisterDeviceNotificationW);
+                      DeviceNotificationRegistrar registrar = RegisterDeviceNotificationW,
+                      const UpdateSignals& signals = windowsUpdateSignals());
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // A WM_SYSCOMMAND that asks to close the window; the code's low four bits are the
@@ -77,7 +80,8 @@ void RefreshVersionDisplay();
 void ReportError(const char16_t* message, const char16_t* caption, std::int32_t errorValue,
                  std::uint32_t systemError);
 
-// How the update procedure reaches the user in this program.
-const UpdatePort& windowsUpdatePort();
+// How the update procedure reaches the user in this program; `signals` is told about
+// the command sequence and must outlive the update.
+UpdatePort windowsUpdatePort(const UpdateSignals& signals);
 
 }  // namespace esc

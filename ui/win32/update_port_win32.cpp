@@ -29,19 +29,39 @@ struct ProgressState {
 ProgressState progress{};
 WNDPROC progressBarProcedure = nullptr;
 
-// From the lock request until the update has ended, device notifications are held.
-bool sequenceRunning = false;
+// From the lock request until the update has ended: the PC is kept awake, the taskbar
+// button shows the progress and device notifications are held.
+struct Sequence {
+  bool running;
+  std::uint32_t taskbarPosition;
+};
+
+Sequence sequence{};
+
+const UpdateSignals& signalsOf(void* context) {
+  return *static_cast<const UpdateSignals*>(context);
+}
+
+void showTaskbarProgress(void* context, TaskbarProgress state, std::uint32_t position) {
+  const UpdateSignals& signals = signalsOf(context);
+  signals.showTaskbarProgress(signals.context, mainWindow, state, position);
+}
 
 // The writing is over, whether it succeeded or not: what was typed or clicked into the
 // windows meanwhile is dropped, so that none of it acts on the error box or the dialog
-// afterwards.
-void stopWriting() { dropQueuedInput(mainWindow); }
+// afterwards, and the system may sleep again.
+void stopWriting(void* context) {
+  dropQueuedInput(mainWindow);
+  const UpdateSignals& signals = signalsOf(context);
+  signals.keepSystemAwake(signals.context, false);
+}
 
-// The update has ended: the device notifications held meanwhile are handled once the
-// update procedure has returned.
-void endSequence() {
+// The update has ended: the taskbar button shows no progress any more, and the device
+// notifications held meanwhile are handled once the update procedure has returned.
+void endSequence(void* context) {
+  showTaskbarProgress(context, TaskbarProgress::None, 0);
   ReleaseDeviceNotifications();
-  sequenceRunning = false;
+  sequence = Sequence{};
 }
 
 void bringToTop(HWND window) { SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, KEEP_PLACE_AND_SIZE); }
@@ -109,7 +129,12 @@ void progressOpen(void*, const char16_t* title) {
   bringToTop(progress.window);
 }
 
-void progressSet(void*, std::uint32_t position) {
+// The taskbar button changes only with the percentage, not with each of the 1881 blocks.
+void progressSet(void* context, std::uint32_t position) {
+  if (sequence.running && position != sequence.taskbarPosition) {
+    sequence.taskbarPosition = position;
+    showTaskbarProgress(context, TaskbarProgress::Normal, position);
+  }
   if (progress.window == nullptr) {
     return;
   }
@@ -128,28 +153,30 @@ void progressClose(void*) {
   progress = ProgressState{};
 }
 
-void reportError(void*, const char16_t* message, const char16_t* caption, std::int32_t errorValue,
-                 std::uint32_t systemError) {
-  const bool wasWriting = sequenceRunning;
+// The taskbar button shows the failure until the box is dismissed.
+void reportError(void* context, const char16_t* message, const char16_t* caption,
+                 std::int32_t errorValue, std::uint32_t systemError) {
+  const bool wasWriting = sequence.running;
   if (wasWriting) {
-    stopWriting();
+    stopWriting(context);
+    showTaskbarProgress(context, TaskbarProgress::Error, sequence.taskbarPosition);
   }
   ReportError(message, caption, errorValue, systemError);
   if (wasWriting) {
-    endSequence();
+    endSequence(context);
   }
 }
 
 // The link stays open, but Update stays disabled: another update needs the unit to be
 // connected anew.
-void succeeded(void*) {
+void succeeded(void* context) {
   EnableWindow(GetDlgItem(mainWindow, IDC_UPDATE), FALSE);
   RefreshVersionDisplay();
   char16_t text[MESSAGE_BUFFER_UNITS];
   loadMessage(MSG_UPDATE_SUCCEEDED, text);
   SetDlgItemTextW(mainWindow, IDC_STATUS_PANEL, wide(text));
-  stopWriting();
-  endSequence();
+  stopWriting(context);
+  endSequence(context);
 }
 
 // Only a unit that detection left open gets here: one accepted without target, or one
@@ -160,22 +187,31 @@ void succeeded(void*) {
 // detection left it. There is nothing to add.
 void refused(void*) {}
 
-void sequenceStarts(void*) {
+void sequenceStarts(void* context) {
   HoldDeviceNotifications();
-  sequenceRunning = true;
+  sequence = Sequence{true, 0};
+  const UpdateSignals& signals = signalsOf(context);
+  signals.keepSystemAwake(signals.context, true);
+  showTaskbarProgress(context, TaskbarProgress::Normal, 0);
 }
 
 void waitUntil(void*, std::uint64_t deadlineMicroseconds) {
   waitHandlingMessages(mainWindow, deadlineMicroseconds);
 }
 
-const UpdatePort WINDOWS_UPDATE_PORT = {
-    nullptr,     ask,       progressOpen, progressSet,    progressClose,
-    reportError, succeeded, refused,      sequenceStarts, waitUntil,
-};
-
 }  // namespace
 
-const UpdatePort& windowsUpdatePort() { return WINDOWS_UPDATE_PORT; }
+UpdatePort windowsUpdatePort(const UpdateSignals& signals) {
+  return UpdatePort{const_cast<UpdateSignals*>(&signals),
+                    ask,
+                    progressOpen,
+                    progressSet,
+                    progressClose,
+                    reportError,
+                    succeeded,
+                    refused,
+                    sequenceStarts,
+                    waitUntil};
+}
 
 }  // namespace esc
