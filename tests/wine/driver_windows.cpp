@@ -19,6 +19,7 @@ namespace {
 
 constexpr DWORD MESSAGE_TIMEOUT_MS = 300;
 constexpr DWORD CLOSE_TIMEOUT_MS = 5000;
+constexpr DWORD RESTART_PAUSE_MS = 1000;
 constexpr DWORD SCREENSHOT_TIMEOUT_MS = 30000;
 constexpr std::size_t SHOWN_TEXT_LIMIT = 300;
 constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
@@ -152,16 +153,28 @@ std::string printable(const std::wstring& text) {
 
 void setSimPath(const std::wstring& path) { simPath = path; }
 
+// On a loaded machine Wine now and then fails to start a process at all (error 1359,
+// ERROR_INTERNAL_ERROR) before any of the program has run. That is no result of the test:
+// the start is tried once more, and said so.
 bool launchSim(Test& test, Sim& sim, const Settings& settings) {
   std::vector<wchar_t> environment = environmentBlock(settings);
   std::wstring commandLine = L"\"" + simPath + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  const BOOL created = CreateProcessW(simPath.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                                      CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr,
-                                      &startup, &sim.process);
-  return check(test, created != FALSE, "could not start %s (error %lu)", printable(simPath).c_str(),
-               GetLastError());
+  DWORD error = ERROR_SUCCESS;
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    if (CreateProcessW(simPath.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                       CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
+                       &sim.process)) {
+      return true;
+    }
+    error = GetLastError();
+    note("Wine did not start %s (error %lu)%s", printable(simPath).c_str(), error,
+         attempt == 1 ? "; starting it once more" : "");
+    Sleep(RESTART_PAUSE_MS);
+  }
+  return check(test, false, "could not start %s, twice (error %lu)", printable(simPath).c_str(),
+               error);
 }
 
 bool startSim(Test& test, Sim& sim, const Settings& settings) {
