@@ -1,6 +1,10 @@
 // The tests the driver runs, in the order it runs them.
 #pragma once
 
+#include <atomic>
+#include <string>
+#include <thread>
+
 #include "tests/wine/driver.h"
 
 namespace driver {
@@ -22,6 +26,34 @@ bool checkErrorBox(Test& test, const Sim& sim, DWORD timeoutMs, esc::MessageId m
                    std::uint32_t errorValue, MessageBoxView& box);
 // The panel's failure notice, with the link closed and Update disabled.
 void checkFailureNotice(Test& test, const Sim& sim);
+
+// Samples IsHungAppWindow on a window from a thread of this process, ten times a second,
+// until stopped: whether Windows would ghost the window and offer to close the program.
+struct HungSampler {
+  std::atomic<bool> running{false};
+  std::atomic<int> samples{0};
+  std::atomic<int> hung{0};
+  std::thread worker;
+
+  void start(HWND window);
+  void stop();
+  ~HungSampler();
+};
+// Stops the sampler, prints its count and fails when any sample was hung.
+void checkNeverHung(Test& test, HungSampler& sampler, const char* during);
+
+// While the blocks are written: real clicks on Update, Close and the close box, Escape,
+// Enter and Alt+F4 to the dialog and to the progress window, close requests and Close and
+// Update commands posted from outside, and another device out and in. Checks that the
+// update goes on, the windows stay, no box opens and no device search runs.
+void disturbTheRunningUpdate(Test& test, const Sim& sim, HWND progress);
+// The simulator's record of the update signals: kept awake and a percentage on the
+// taskbar while writing; neither once the update has ended.
+void checkSignalsWhileWriting(Test& test, const Sim& sim);
+void checkSignalsAfterwards(Test& test, const Sim& sim);
+// A while after the update: the program still runs, no box is open, and the status
+// panel still shows `panel`; input given during the update has not acted late.
+void checkNothingActsAfterTheUpdate(Test& test, const Sim& sim, const std::wstring& panel);
 
 // Settings of the simulated unit (no program is started)
 void settingParsersAcceptTheDocumentedForms(Test& test);
@@ -48,6 +80,8 @@ void removalOfTheUnitsPathInOtherLettersCaseClosesTheLink(Test& test);
 void unitWhoseIdentificationFailsAtStartupCountsAsNoUnit(Test& test);
 void unitWhoseIdentificationFailsAtArrivalStaysOpenUntilItsRemoval(Test& test);
 void unplugWhileTheConfirmationIsOpenFailsTheLockWithoutCodeLine(Test& test);
+void controllerSwappedInDuringTheConfirmationIsShownAsDetectionShowsIt(Test& test);
+void arrivalsWhileTheIncompatibilityBoxIsOpenWaitForIt(Test& test);
 
 // The update
 void fullUpdateWritesTheImageAndReportsSuccess(Test& test);

@@ -13,8 +13,9 @@
 #      the driver's output in <windows-build-dir>/wine/driver*.log;
 #   3. runs escupdate.exe (the command line) through an update and info --json on the
 #      emulated unit;
-#   4. runs the HID platform probe and the DLL-planting check in the same prefix;
-#   5. with --product and --images, runs the driver's product pass: that EscUpdater.exe,
+#   4. checks that both programs take the DLLs loaded once they run from System32 only;
+#   5. runs the HID platform probe and the DLL-planting check in the same prefix;
+#   6. with --product and --images, runs the driver's product pass: that EscUpdater.exe,
 #      built with the firmware images in that folder, on a unit the driver emulates behind
 #      test stand-ins of hid.dll and setupapi.dll (see run_product_pass); without them
 #      the pass is reported as skipped.
@@ -117,31 +118,46 @@ win_sim=$(winepath -w "$sim")
 win_shots=$(winepath -w "$shots")
 
 # run_driver <log name> [driver options]: one pass of the driver, answering its screenshot
-# requests. Wine gives the program the user-interface language of the Unix locale the
-# driver runs under, so a caller sets LC_ALL for a pass in another language.
+# requests. Wine gives the program the user-interface language of the Unix locale it starts
+# in, so a caller sets LC_ALL for a pass in another language.
+# Each pass waits until the previous pass's wineserver has ended. If Wine fails to start
+# the driver (the pass ends before the driver's first line), that is no test result: the
+# pass is started once more, and says so.
 run_driver() {
   local name=$1
   shift
   local log=$build/wine/$name.log
-  local status
-  set +e
-  timeout 900 wine "$driver" --sim "$win_sim" --screenshots "$win_shots" "$@" |
-    while IFS= read -r line; do
-      line=${line%$'\r'}
-      if [[ $line == "SCREENSHOT "* ]]; then
-        shot=${line#SCREENSHOT }
-        import -window root "$shots/$shot.png"
-        touch "$shots/$shot.ack"
-        echo "  screenshot: $shots/$shot.png"
-      else
-        echo "$line"
-      fi
-    done | tee "$log"
-  status=${PIPESTATUS[0]}
-  set -e
-  rm -f "$shots"/*.ack
+  local status attempt
+  for attempt in 1 2; do
+    timeout 120 wineserver -w || true
+    set +e
+    timeout 900 wine "$driver" --sim "$win_sim" --screenshots "$win_shots" "$@" |
+      while IFS= read -r line; do
+        line=${line%$'\r'}
+        if [[ $line == "SCREENSHOT "* ]]; then
+          shot=${line#SCREENSHOT }
+          import -window root "$shots/$shot.png"
+          touch "$shots/$shot.ack"
+          echo "  screenshot: $shots/$shot.png"
+        else
+          echo "$line"
+        fi
+      done | tee "$log"
+    status=${PIPESTATUS[0]}
+    set -e
+    rm -f "$shots"/*.ack
+    if [[ $status -eq 0 || -s $log ]]; then
+      break
+    fi
+    echo "Wine did not start the test driver for $name (exit $status, no output)"
+    if [[ $attempt -eq 1 ]]; then
+      echo "starting $name once more"
+    fi
+  done
   if [[ $status -eq 0 ]]; then
     report ok "test driver, $name"
+  elif [[ ! -s $log ]]; then
+    report FAIL "test driver, $name: Wine did not start it, twice (exit $status)"
   else
     report FAIL "test driver, $name (exit $status; see $log)"
   fi
@@ -193,6 +209,14 @@ PY
   else
     report FAIL "escupdate.exe info --json (exit $status): $(head -c 300 "$work/cli-json")"
   fi
+fi
+
+echo "== where the programs take their DLLs from"
+timeout 120 wineserver -w || true
+if "$here/program_dll_search.sh" "$build"; then
+  report ok "DLL search check"
+else
+  report FAIL "DLL search check"
 fi
 
 echo "== the HID platform under Wine"
