@@ -142,7 +142,7 @@ int wmain(int argc, wchar_t** argv) {
     environment.loadImage = esc::loadFirmwareImage;
     if (settings.clock == SimulatedClock::Real) {
       // The bus answers; the waits between its answers are the product's precise ones.
-      paced = esc::sim::pacedPlatform(simulation.bus.platform, nullptr, nullptr);
+      paced = esc::sim::pacedPlatform(simulation.bus.platform);
       esc::setHidPlatform(&paced);
     } else {
       esc::sim::install(simulation.bus);
