@@ -37,4 +37,21 @@ inline constexpr MessageId MSG_LABEL_ESC = 40041;
 // The selected firmware image is missing from the program.
 inline constexpr MessageId MSG_IMAGE_MISSING = 40042;
 
+// The command line's own texts.
+inline constexpr MessageId MSG_CLI_CONTINUE_PROMPT = 41000;
+inline constexpr MessageId MSG_CLI_NO_TARGET = 41001;
+inline constexpr MessageId MSG_CLI_INTERRUPT_DEFERRED = 41002;
+inline constexpr MessageId MSG_CLI_INTERRUPTED = 41003;
+inline constexpr MessageId MSG_CLI_CANCELLED = 41004;
+inline constexpr MessageId MSG_CLI_WAITING = 41005;
+inline constexpr MessageId MSG_CLI_TIME_LEFT = 41006;
+inline constexpr MessageId MSG_CLI_PRODUCT_ID = 41007;
+inline constexpr MessageId MSG_CLI_MODEL_SUPPORTED = 41008;
+inline constexpr MessageId MSG_CLI_MODEL_NO_TARGET = 41009;
+inline constexpr MessageId MSG_CLI_MODEL_INCOMPATIBLE = 41010;
+inline constexpr MessageId MSG_CLI_MODEL_NONE = 41011;
+inline constexpr MessageId MSG_CLI_IMAGE = 41012;
+inline constexpr MessageId MSG_CLI_IMAGE_MISSING = 41013;
+inline constexpr MessageId MSG_CLI_IMAGE_NONE = 41014;
+
 }  // namespace esc

@@ -12,9 +12,15 @@ packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock
 # Fuzzing with clang's libFuzzer, clang-tidy and valgrind's memcheck (scripts/fuzz.sh,
 # scripts/tidy.sh, scripts/valgrind.sh).
 packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 valgrind)
+# The Linux backend lists hidraw nodes and follows hot-plug events with libudev.
+packages+=(libudev-dev)
 if [[ "${1:-}" == "--wine" ]]; then
   packages+=(wine wine64 xvfb xauth imagemagick x11-utils)
 fi
+
+# escupdate: the JSON library (header-only, used by the MinGW build too) and
+# dpkg-shlibdeps for its Debian package.
+packages+=(nlohmann-json3-dev dpkg-dev)
 
 missing=()
 for p in "${packages[@]}"; do

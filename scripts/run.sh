@@ -5,6 +5,7 @@
 # beside "Simulated programming unit", which plugs the unit in and out and sets what it
 # reports. Without a display, a scripted session (start-up, a full update, a failed one)
 # runs on a virtual display and leaves its screenshots in build/windows/screenshots/.
+# Then escupdate, the command line, shows info and an update on the simulated unit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +19,18 @@ if [[ -n ${DISPLAY:-} ]]; then
   # The user's Wine prefix (WINEPREFIX, or ~/.wine), made on first use without the .NET
   # and HTML engines, which the program does not need.
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  exec wine build/windows/ui/sim/EscUpdaterSim.exe
+  wine build/windows/ui/sim/EscUpdaterSim.exe
+else
+  tests/wine/run.sh build/windows --only startup_without_unit --only supported_unit_is_ready \
+    --only full_update --only failing_data_block
 fi
-tests/wine/run.sh build/windows --only startup_without_unit --only supported_unit_is_ready \
-  --only full_update --only failing_data_block
+
+# The command line, escupdate, on the simulated unit: what it finds, then a whole update
+# (on the emulator's virtual clock; drop ",clock=virtual" to see it take its 43 s).
+cmake --preset linux-release >/dev/null
+cmake --build --preset linux-release -j "$(nproc)" >/dev/null
+escupdate=build/linux-release/ui/cli/escupdate
+echo "== $escupdate info --simulate"
+"$escupdate" info --simulate
+echo "== $escupdate update --yes --simulate=clock=virtual"
+"$escupdate" update --yes --simulate=clock=virtual

@@ -21,6 +21,47 @@ scripts/tidy.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 
-if [[ -x tests/wine/run.sh ]]; then
-  tests/wine/run.sh build/windows
+# The product as a firmware owner builds it: random stand-ins for the real images with
+# their SHA256SUMS, in a folder outside the source tree that stays until the end
+# ($product_images: the Wine tests check that the product writes them byte for byte).
+product_images=$(mktemp -d)
+product_repro=$(mktemp -d)
+trap 'rm -rf "$product_images" "$product_repro"' EXIT
+export product_images
+python3 resources/firmware/firmware_images.py standins "$product_images"
+cmake --preset windows -B build/windows-product -DESC_FIRMWARE_DIR="$product_images" \
+  -Werror=dev -Werror=deprecated >/dev/null
+cmake --build build/windows-product --target EscUpdater -j "$jobs"
+product=build/windows-product/ui/win32/EscUpdater.exe
+if ! x86_64-w64-mingw32-windres -i "$product" -O rc | grep '^1 VERSIONINFO' >/dev/null; then
+  echo "$product carries no version resource" >&2
+  exit 1
 fi
+# Reproducible: a copy of the sources and of the images, each in another folder, must
+# build the same bytes.
+mkdir "$product_repro/src" "$product_repro/images"
+tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$product_repro/src"
+cp "$product_images"/* "$product_repro/images/"
+(cd "$product_repro/src" &&
+  cmake --preset windows -B build/windows-product-repro \
+    -DESC_FIRMWARE_DIR="$product_repro/images" >/dev/null &&
+  cmake --build build/windows-product-repro --target EscUpdater -j "$jobs")
+if ! cmp "$product" "$product_repro/src/build/windows-product-repro/ui/win32/EscUpdater.exe"; then
+  echo "EscUpdater.exe is not reproducible: a second build from the same sources and" \
+    "images differs" >&2
+  exit 1
+fi
+
+if [[ -x tests/wine/run.sh ]]; then
+  tests/wine/run.sh build/windows --product build/windows-product/ui/win32/EscUpdater.exe \
+    --images "$product_images"
+fi
+
+# escupdate's Debian package: a release build (no sanitizers) with the program and the
+# udev rule in their places.
+deb=$(scripts/build-deb.sh | tail -1)
+contents=$(dpkg-deb -c "$deb")
+for file in ./usr/bin/escupdate ./usr/lib/udev/rules.d/70-escupdate.rules; do
+  grep -q " $file\$" <<<"$contents" || { echo "FAIL $deb lacks $file"; exit 1; }
+done
+echo "ok $deb holds escupdate and its udev rule"

@@ -5,14 +5,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "resources/updater_version.h"
+
 namespace esc {
 
 inline constexpr std::size_t VERSION_TEXT_UNITS = 32;
 inline constexpr std::size_t TITLE_UNITS = 256;
 
-inline constexpr char16_t SUPPORTED_ESC_TYPE[] = u"TESSARO HVI";
-inline constexpr unsigned UPDATER_VERSION_MAJOR = 1;
-inline constexpr unsigned UPDATER_VERSION_MINOR = 1;
+inline constexpr char16_t SUPPORTED_ESC_TYPE[] = u"" ESC_SUPPORTED_TYPE_TEXT;
+inline constexpr unsigned UPDATER_VERSION_MAJOR = ESC_UPDATER_VERSION_MAJOR;
+inline constexpr unsigned UPDATER_VERSION_MINOR = ESC_UPDATER_VERSION_MINOR;
 inline constexpr char16_t UPDATER_EDITION[] = u"Bootloader update";
 
 // "0.0.0": every version field while no unit is open.

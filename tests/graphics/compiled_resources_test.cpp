@@ -1,7 +1,8 @@
 // The resource scripts as the resource compiler turns them into bytes: the main dialog's
 // exact styles, order, positions and texts in both languages (the compiler adds default
 // styles on its own in places, so only the compiled template tells), the progress
-// template, the icon group, the logo, the manifest and their language entries.
+// template, the icon group, the logo, the manifest and their language entries. The
+// version resource has tests of its own (version_resource_test.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,6 +31,7 @@ constexpr std::uint16_t kTypeBitmap = 2;
 constexpr std::uint16_t kTypeDialog = 5;
 constexpr std::uint16_t kTypeGroupIcon = 14;
 constexpr std::uint16_t kTypeManifest = 24;
+constexpr std::uint16_t kTypeVersion = 16;
 
 constexpr std::uint16_t kButton = 0x80;
 constexpr std::uint16_t kEdit = 0x81;
@@ -41,7 +43,7 @@ std::vector<ResourceEntry> compiled(const std::string& script) {
 
 std::vector<ResourceEntry> allCompiled() {
   std::vector<ResourceEntry> all;
-  for (const char* script : {"graphics", "dialogs_en", "dialogs_de"}) {
+  for (const char* script : {"graphics", "dialogs_en", "dialogs_de", "version"}) {
     std::vector<ResourceEntry> part = compiled(script);
     all.insert(all.end(), part.begin(), part.end());
   }
@@ -75,7 +77,8 @@ TEST(CompiledResources, HoldExactlyTheExpectedResourcesAndLanguageEntries) {
       {kTypeIcon, 5, kGerman},
       {kTypeGroupIcon, IDI_APPLICATION_ICON, kGerman},
       {kTypeBitmap, IDB_LOGO, kGerman},
-      {kTypeManifest, 1, kUsEnglish}};
+      {kTypeManifest, 1, kUsEnglish},
+      {kTypeVersion, 1, kUsEnglish}};
   EXPECT_EQ(found, expected);
 }
 

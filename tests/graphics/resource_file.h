@@ -1,9 +1,11 @@
 // Reading compiled resource files (.res, as the resource compilers write them) and the
-// extended dialog templates inside them, for the tests of the compiled resources.
+// extended dialog templates and version information inside them, for the tests of the
+// compiled resources.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,46 @@ inline DialogTemplate parseDialogTemplate(const ByteVector& bytes) {
     d.controls.push_back(c);
   }
   return d;
+}
+
+// One node of a version resource: a key, a text or binary value, and child nodes. The
+// first node is VS_VERSION_INFO with the fixed file information as its binary value.
+struct VersionNode {
+  std::u16string key;
+  bool isText = false;
+  ByteVector value;     // binary values only
+  std::u16string text;  // text values only, without their terminating zero
+  std::vector<VersionNode> children;
+};
+
+// Every node is wLength, wValueLength (bytes, or UTF-16 units for text), wType (1 text,
+// 0 binary), the key, then the value and the children, each starting on a DWORD boundary
+// counted from the start of the resource.
+inline VersionNode parseVersionNode(const ByteVector& bytes, std::size_t at) {
+  VersionNode node;
+  const std::size_t end = at + u16(bytes, at);
+  const std::uint16_t valueLength = u16(bytes, at + 2);
+  node.isText = u16(bytes, at + 4) == 1;
+  std::size_t field = at + 6;
+  node.key = readString(bytes, field);
+  field = alignTo4(field);
+  const std::size_t valueBytes = node.isText ? 2u * valueLength : valueLength;
+  if (field + valueBytes > bytes.size()) throw std::out_of_range("version value past the end");
+  if (node.isText) {
+    for (std::size_t unit = 0; unit < valueLength; ++unit) {
+      node.text.push_back(static_cast<char16_t>(u16(bytes, field + 2 * unit)));
+    }
+    if (!node.text.empty() && node.text.back() == 0) node.text.pop_back();
+  } else {
+    node.value.assign(bytes.begin() + static_cast<std::ptrdiff_t>(field),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(field + valueBytes));
+  }
+  field += valueBytes;
+  for (field = alignTo4(field); field < end; field = alignTo4(field + u16(bytes, field))) {
+    if (u16(bytes, field) == 0) break;
+    node.children.push_back(parseVersionNode(bytes, field));
+  }
+  return node;
 }
 
 }  // namespace test

@@ -5,7 +5,7 @@
 // program's windows from outside: statics, buttons and captions with
 // InternalGetWindowText (no message is sent, so this works while the program's thread
 // is busy), the status panel with WM_GETTEXT under a time limit, and it presses buttons
-// with posted messages. Every wait has a time limit.
+// with posted messages or with real input (SendInput). Every wait has a time limit.
 #pragma once
 
 #include <windows.h>
@@ -76,8 +76,10 @@ struct Sim {
 
 void setSimPath(const std::wstring& path);
 
-// Starts the program with the driver's environment, less every ESCSIM_* variable, plus
-// `settings`. Only the process; see startSim for the windows.
+// Starts the program at `path` with the driver's environment, less every ESCSIM_*
+// variable, plus `settings`. Only the process.
+bool launchProgram(Test& test, Sim& sim, const std::wstring& path, const Settings& settings);
+// launchProgram for the simulator; see startSim for the windows.
 bool launchSim(Test& test, Sim& sim, const Settings& settings);
 // Launches and waits until the dialog and the simulator window exist and the dialog is
 // visible or has a box open (a box during the start-up detection comes first).
@@ -101,6 +103,11 @@ void pressButton(HWND dialog, int id);
 // Posts the WM_COMMAND a click on control `id` sends, whatever the control's state.
 void postCommand(HWND window, int id);
 bool setControlText(HWND dialog, int id, const wchar_t* text);
+// Sends the dialog a device-interface notification from this process, as the platform
+// would, and waits until the dialog has taken it (at most 2 s). `statedSize` is the
+// record's own size field (0: header, path and terminator); the system carries that many
+// bytes to the dialog.
+bool sendDeviceChange(HWND dialog, WPARAM event, const std::u16string& path, DWORD statedSize = 0);
 
 // The first top-level window of the process with this class whose title and owner match
 // (a null title or owner matches any).
@@ -133,6 +140,10 @@ bool waitForReadout(const Sim& sim, const char* name, const char* value, DWORD t
 
 // Waits for the panel text; reports the difference when it does not come.
 bool checkPanel(Test& test, const Sim& sim, const std::wstring& expected, DWORD timeoutMs);
+// The panel still shows `expected` a moment later.
+void checkPanelStays(Test& test, const Sim& sim, const std::wstring& expected);
+// Waits for the simulator's read-out line `name` to show `value`; reports it otherwise.
+void checkReadout(Test& test, const Sim& sim, const char* name, const char* value);
 // The closed state of the version rows: "0.0.0" three times, all six controls disabled.
 void checkRowsClosed(Test& test, const Sim& sim);
 // An open unit's rows: the three values and the first row's label, all six enabled.
@@ -141,6 +152,20 @@ void checkRowsShow(Test& test, const Sim& sim, const wchar_t* unit, const wchar_
 void checkUpdateEnabled(Test& test, const Sim& sim, bool enabled);
 // True when a child window of `dialog` shows exactly `text`.
 bool hasChildWithText(HWND dialog, const std::wstring& text);
+
+// ---- Real user input -------------------------------------------------------------------
+
+// SendInput moves the cursor and clicks, or types into whatever window has the focus, as
+// a person would; unlike a posted message it goes through the program's input handling.
+void clickAt(POINT screen);
+// Clicks the middle of the window.
+void clickOn(HWND window);
+// Where the caption's close box of `window` is, asked of the window itself; false when
+// it has none or does not answer.
+bool findCloseBox(HWND window, POINT& closeBox);
+void pressKey(WORD virtualKey);
+// `virtualKey` while `modifier` (VK_MENU for Alt) is held down.
+void pressKeyWith(WORD modifier, WORD virtualKey);
 
 // ---- Pixels on the screen ------------------------------------------------------------
 

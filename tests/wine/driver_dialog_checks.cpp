@@ -4,6 +4,8 @@
 namespace driver {
 namespace {
 
+// How long a text must stay as it is to count as unchanged.
+constexpr DWORD PANEL_STAYS_MS = 700;
 constexpr int ROW_VALUES[] = {IDC_ROW1_VALUE, IDC_ROW2_VALUE, IDC_ROW3_VALUE};
 constexpr int ROW_CONTROLS[] = {IDC_ROW1_VALUE, IDC_ROW2_VALUE, IDC_ROW3_VALUE,
                                 IDC_ROW1_LABEL, IDC_ROW2_LABEL, IDC_ROW3_LABEL};
@@ -27,6 +29,20 @@ bool checkPanel(Test& test, const Sim& sim, const std::wstring& expected, DWORD 
     return true;
   }
   return checkText(test, "status panel", shown, expected);
+}
+
+void checkPanelStays(Test& test, const Sim& sim, const std::wstring& expected) {
+  Sleep(PANEL_STAYS_MS);
+  std::wstring shown;
+  check(test, readEditText(GetDlgItem(sim.dialog, IDC_STATUS_PANEL), shown),
+        "the dialog does not answer");
+  checkText(test, "status panel (unchanged)", shown, expected);
+}
+
+void checkReadout(Test& test, const Sim& sim, const char* name, const char* value) {
+  const bool shown = waitForReadout(sim, name, value, STATE_TIMEOUT_MS);
+  check(test, shown, "simulator \"%s\" is \"%s\", expected \"%s\"", name,
+        readoutValue(sim, name).c_str(), value);
 }
 
 void checkRowsClosed(Test& test, const Sim& sim) {

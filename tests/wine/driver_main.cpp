@@ -3,8 +3,14 @@
 //
 //   esc_wine_driver --sim <EscUpdaterSim.exe> [--screenshots <folder>] [--only <text>]...
 //                   [--ui-language <id>]
+//   esc_wine_driver --product <EscUpdater.exe> --images <folder> [--screenshots <folder>]
+//                   [--only <text>]...
 //   esc_wine_driver --list
 //
+// --product runs the product's tests instead of the simulator's: EscUpdater.exe built
+// with the firmware images in the --images folder, on a unit the driver emulates behind
+// the test stand-ins of hid.dll and setupapi.dll, which the prefix must provide for it
+// (tests/wine/run.sh installs them).
 // --only runs the tests whose names contain the text (it may be given several times).
 // --ui-language (e.g. 0x0407) makes the language test fail unless the user interface
 // has that language, so that a run meant to be German cannot pass as English.
@@ -12,6 +18,7 @@
 // that folder, which the runner creates once it has captured the display.
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -61,6 +68,10 @@ const TestCase TESTS[] = {
      driver::unitWhoseIdentificationFailsAtArrivalStaysOpenUntilItsRemoval, true},
     {"unplug_while_the_confirmation_is_open_fails_the_lock_without_code_line",
      driver::unplugWhileTheConfirmationIsOpenFailsTheLockWithoutCodeLine, true},
+    {"controller_swapped_in_during_the_confirmation_is_shown_as_detection_shows_it",
+     driver::controllerSwappedInDuringTheConfirmationIsShownAsDetectionShowsIt, true},
+    {"arrivals_while_the_incompatibility_box_is_open_wait_for_it",
+     driver::arrivalsWhileTheIncompatibilityBoxIsOpenWaitForIt, true},
     {"declined_questions_send_nothing", driver::declinedQuestionsSendNothing, true},
     {"failing_data_block_shows_error_box_then_failure_notice",
      driver::failingDataBlockShowsErrorBoxThenFailureNotice, true},
@@ -88,8 +99,20 @@ const TestCase TESTS[] = {
      driver::malformedStartupSettingIsRefusedWithAMessage, true},
 };
 
+const TestCase PRODUCT_TESTS[] = {
+    {"product_starts_ready_with_a_supported_unit", driver::productStartsReadyWithASupportedUnit,
+     true},
+    {"product_discards_a_stale_report_before_a_request",
+     driver::productDiscardsAStaleReportBeforeARequest, true},
+    {"product_reports_a_refused_block_and_no_success",
+     driver::productReportsARefusedBlockAndNoSuccess, true},
+    {"product_writes_the_image_byte_for_byte", driver::productWritesTheImageByteForByte, true},
+};
+
 struct Options {
   std::wstring simPath;
+  std::wstring productPath;
+  std::wstring imageFolder;
   std::wstring screenshots;
   std::vector<std::string> only;
   LANGID uiLanguage = 0;
@@ -110,6 +133,10 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
     const bool hasValue = i + 1 < argc;
     if (argument == L"--sim" && hasValue) {
       options.simPath = argv[++i];
+    } else if (argument == L"--product" && hasValue) {
+      options.productPath = argv[++i];
+    } else if (argument == L"--images" && hasValue) {
+      options.imageFolder = argv[++i];
     } else if (argument == L"--screenshots" && hasValue) {
       options.screenshots = argv[++i];
     } else if (argument == L"--only" && hasValue) {
@@ -122,6 +149,10 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
       std::fprintf(stderr, "unknown or incomplete argument: %s\n", narrow(argv[i]).c_str());
       return false;
     }
+  }
+  if (options.productPath.empty() != options.imageFolder.empty()) {
+    std::fprintf(stderr, "--product and --images go together\n");
+    return false;
   }
   return true;
 }
@@ -149,15 +180,23 @@ int wmain(int argc, wchar_t** argv) {
     for (const TestCase& test : TESTS) {
       std::printf("%s\n", test.name);
     }
+    for (const TestCase& test : PRODUCT_TESTS) {
+      std::printf("%s (--product)\n", test.name);
+    }
     return 0;
   }
+  const bool productMode = !options.productPath.empty();
   driver::setSimPath(options.simPath);
+  driver::setProduct(options.productPath, options.imageFolder);
   driver::setScreenshotDirectory(options.screenshots);
   driver::setExpectedUiLanguage(options.uiLanguage);
 
   int passed = 0;
   int failed = 0;
-  for (const TestCase& testCase : TESTS) {
+  const TestCase* first = productMode ? std::begin(PRODUCT_TESTS) : std::begin(TESTS);
+  const TestCase* last = productMode ? std::end(PRODUCT_TESTS) : std::end(TESTS);
+  for (const TestCase* entry = first; entry != last; ++entry) {
+    const TestCase& testCase = *entry;
     if (!selected(options, testCase.name)) {
       continue;
     }
@@ -165,7 +204,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("RUN  %s\n", testCase.name);
     std::fflush(stdout);
     const ULONGLONG started = GetTickCount64();
-    if (testCase.startsProgram && options.simPath.empty()) {
+    if (testCase.startsProgram && !productMode && options.simPath.empty()) {
       driver::check(test, false, "no --sim given");
     } else {
       testCase.run(test);

@@ -1,6 +1,10 @@
 // The tests the driver runs, in the order it runs them.
 #pragma once
 
+#include <atomic>
+#include <string>
+#include <thread>
+
 #include "tests/wine/driver.h"
 
 namespace driver {
@@ -12,6 +16,44 @@ extern const Settings SUPPORTED_UNIT;
 void checkLinkOpen(Test& test, const Sim& sim, bool open);
 // Starts the program with `settings` and waits until it is ready for an update.
 bool startReady(Test& test, Sim& sim, const Settings& settings = SUPPORTED_UNIT);
+// Presses Update and confirms; false (reported) when the confirmation does not come.
+// `confirmed` gets the time just before OK was pressed.
+bool startUpdate(Test& test, const Sim& sim, ULONGLONG& confirmed);
+bool startUpdate(Test& test, const Sim& sim);
+// Waits for the error box, checks its caption and text (with the system error it shows),
+// and that the dialog already shows the closed link while it is open; leaves it open.
+bool checkErrorBox(Test& test, const Sim& sim, DWORD timeoutMs, esc::MessageId message,
+                   std::uint32_t errorValue, MessageBoxView& box);
+// The panel's failure notice, with the link closed and Update disabled.
+void checkFailureNotice(Test& test, const Sim& sim);
+
+// Samples IsHungAppWindow on a window from a thread of this process, ten times a second,
+// until stopped: whether Windows would ghost the window and offer to close the program.
+struct HungSampler {
+  std::atomic<bool> running{false};
+  std::atomic<int> samples{0};
+  std::atomic<int> hung{0};
+  std::thread worker;
+
+  void start(HWND window);
+  void stop();
+  ~HungSampler();
+};
+// Stops the sampler, prints its count and fails when any sample was hung.
+void checkNeverHung(Test& test, HungSampler& sampler, const char* during);
+
+// While the blocks are written: real clicks on Update, Close and the close box, Escape,
+// Enter and Alt+F4 to the dialog and to the progress window, close requests and Close and
+// Update commands posted from outside, and another device out and in. Checks that the
+// update goes on, the windows stay, no box opens and no device search runs.
+void disturbTheRunningUpdate(Test& test, const Sim& sim, HWND progress);
+// The simulator's record of the update signals: kept awake and a percentage on the
+// taskbar while writing; neither once the update has ended.
+void checkSignalsWhileWriting(Test& test, const Sim& sim);
+void checkSignalsAfterwards(Test& test, const Sim& sim);
+// A while after the update: the program still runs, no box is open, and the status
+// panel still shows `panel`; input given during the update has not acted late.
+void checkNothingActsAfterTheUpdate(Test& test, const Sim& sim, const std::wstring& panel);
 
 // Settings of the simulated unit (no program is started)
 void settingParsersAcceptTheDocumentedForms(Test& test);
@@ -38,6 +80,8 @@ void removalOfTheUnitsPathInOtherLettersCaseClosesTheLink(Test& test);
 void unitWhoseIdentificationFailsAtStartupCountsAsNoUnit(Test& test);
 void unitWhoseIdentificationFailsAtArrivalStaysOpenUntilItsRemoval(Test& test);
 void unplugWhileTheConfirmationIsOpenFailsTheLockWithoutCodeLine(Test& test);
+void controllerSwappedInDuringTheConfirmationIsShownAsDetectionShowsIt(Test& test);
+void arrivalsWhileTheIncompatibilityBoxIsOpenWaitForIt(Test& test);
 
 // The update
 void fullUpdateWritesTheImageAndReportsSuccess(Test& test);
@@ -61,5 +105,13 @@ void updateCommandActsWhateverItsNotificationCode(Test& test);
 void userInterfaceTextsFollowTheLanguage(Test& test);
 void refusedNotificationsEndTheProgramAfterAnErrorBox(Test& test);
 void malformedStartupSettingIsRefusedWithAMessage(Test& test);
+
+// The product, EscUpdater.exe with its firmware images, on the unit the driver emulates
+// behind the test stand-ins of hid.dll and setupapi.dll (see setProduct)
+void setProduct(const std::wstring& program, const std::wstring& imageFolder);
+void productStartsReadyWithASupportedUnit(Test& test);
+void productDiscardsAStaleReportBeforeARequest(Test& test);
+void productReportsARefusedBlockAndNoSuccess(Test& test);
+void productWritesTheImageByteForByte(Test& test);
 
 }  // namespace driver

@@ -28,14 +28,6 @@ namespace {
 
 constexpr esc::Language EN = esc::Language::English;
 
-void checkPanelStays(Test& test, const Sim& sim, const std::wstring& expected) {
-  Sleep(700);
-  std::wstring shown;
-  check(test, readEditText(GetDlgItem(sim.dialog, IDC_STATUS_PANEL), shown),
-        "the dialog does not answer");
-  checkText(test, "status panel (unchanged)", shown, expected);
-}
-
 }  // namespace
 
 void startupWithoutUnitShowsNoUnitHeadingAndInstructions(Test& test) {

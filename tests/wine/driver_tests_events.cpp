@@ -7,6 +7,7 @@
 #include <dbt.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,6 +22,8 @@ namespace driver {
 namespace {
 
 constexpr esc::Language EN = esc::Language::English;
+// Unit information, ESC information and ESC identification.
+constexpr unsigned long IDENTIFICATION_REQUESTS = 3;
 
 // Starts with the supported unit ready, then pulls it: the dialog waits with 40020.
 bool startThenUnplug(Test& test, Sim& sim) {
@@ -40,28 +43,6 @@ bool setWrongMode(const Sim& sim) {
 // Waits until the read-out line `name` differs from `before`; false when it does not.
 bool readoutChanges(const Sim& sim, const char* name, const std::string& before) {
   return waitUntil(STATE_TIMEOUT_MS, [&] { return readoutValue(sim, name) != before; });
-}
-
-// The HID interface class, as the platform reports it in notifications.
-constexpr GUID HID_INTERFACE_CLASS = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
-// Sends the dialog a device-interface notification from this process, as the platform
-// would. `statedSize` is the record's own size field (0: header, path and terminator);
-// the system carries that many bytes to the dialog.
-bool sendDeviceChange(HWND dialog, WPARAM event, const std::u16string& path, DWORD statedSize = 0) {
-  const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
-  std::vector<unsigned char> record(nameOffset + (path.size() + 1) * sizeof(char16_t), 0);
-  DEV_BROADCAST_DEVICEINTERFACE_W header{};
-  header.dbcc_size = statedSize != 0 ? statedSize : static_cast<DWORD>(record.size());
-  header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  header.dbcc_classguid = HID_INTERFACE_CLASS;
-  std::memcpy(record.data(), &header, nameOffset);
-  std::memcpy(record.data() + nameOffset, path.data(), path.size() * sizeof(char16_t));
-  DWORD_PTR result = 0;
-  return SendMessageTimeoutW(dialog, WM_DEVICECHANGE, event,
-                             reinterpret_cast<LPARAM>(record.data()), SMTO_ABORTIFHUNG, 2000,
-                             &result) != 0;
 }
 
 std::u16string withUpperCaseLetters(std::u16string path) {
@@ -277,12 +258,12 @@ void unplugWhileTheConfirmationIsOpenFailsTheLockWithoutCodeLine(Test& test) {
   if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
             "no confirmation box")) {
     checkBoxIcon(test, box, BoxIcon::Warning);
-    // The box's message loop carries the removal to the dialog.
+    // The removal waits until the box is answered; then it closes the link before the
+    // update looks at it.
     postCommand(sim.unitWindow, esc::sim::IDC_SIM_UNPLUG);
-    checkPanel(test, sim, withInstructions(EN, esc::MSG_CONNECTION_LOST), STATE_TIMEOUT_MS);
-    checkRowsClosed(test, sim);
-    checkUpdateEnabled(test, sim, false);
-    checkLinkOpen(test, sim, false);
+    checkReadout(test, sim, "unit plugged", "no");
+    checkPanelStays(test, sim, expectedText(EN, esc::MSG_READY));
+    checkLinkOpen(test, sim, true);
     check(test, answerMessageBox(box, IDOK), "the confirmation did not close");
 
     MessageBoxView error;
@@ -294,6 +275,9 @@ void unplugWhileTheConfirmationIsOpenFailsTheLockWithoutCodeLine(Test& test) {
       check(test, error.hasOk && !error.hasCancel && !error.hasYes && !error.hasNo,
             "the error box has other buttons than OK");
       checkBoxIcon(test, error, BoxIcon::Error);
+      checkRowsClosed(test, sim);
+      checkUpdateEnabled(test, sim, false);
+      checkLinkOpen(test, sim, false);
       check(test, answerMessageBox(error, IDOK), "the error box did not close");
     }
   }
@@ -303,6 +287,146 @@ void unplugWhileTheConfirmationIsOpenFailsTheLockWithoutCodeLine(Test& test) {
   check(test, readoutValue(sim, "requests") == requests, "requests were sent: %s before, %s after",
         requests.c_str(), readoutValue(sim, "requests").c_str());
   check(test, readoutValue(sim, "system lock") == "off", "the system lock was set");
+  stopSim(sim);
+}
+
+void controllerSwappedInDuringTheConfirmationIsShownAsDetectionShowsIt(Test& test) {
+  struct Case {
+    const char* name;
+    const wchar_t* model;
+    const wchar_t* fault;  // armed before the new unit is plugged in, or null
+    bool incompatibleBox;
+    bool linkOpen;
+    std::wstring panel;
+  };
+  const Case cases[] = {
+      {"accepted without target", L"0x0A0640AA", nullptr, false, true,
+       withInstructions(EN, esc::MSG_CONNECTION_LOST)},
+      {"not identified", L"0x110FA0D2", L"ident-lost", false, true,
+       withInstructions(EN, esc::MSG_CONNECTION_LOST)},
+      {"incompatible", L"0x110FA0D3", nullptr, true, false,
+       withInstructions(EN, esc::MSG_INCOMPATIBLE_HEADING)},
+  };
+  for (const Case& c : cases) {
+    note("swapped in: a unit whose controller is %s", c.name);
+    Sim sim;
+    if (!startReady(test, sim)) {
+      stopSim(sim);
+      continue;
+    }
+    pressButton(sim.dialog, IDC_UPDATE);
+    MessageBoxView box;
+    if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
+              "no confirmation box")) {
+      postCommand(sim.unitWindow, esc::sim::IDC_SIM_UNPLUG);
+      checkReadout(test, sim, "unit plugged", "no");
+      check(test, setControlText(sim.unitWindow, esc::sim::IDC_SIM_MODEL, c.model),
+            "could not set the model code in the simulator window");
+      if (c.fault != nullptr) {
+        check(test, setControlText(sim.unitWindow, esc::sim::IDC_SIM_FAULT, c.fault),
+              "could not set the fault in the simulator window");
+        postCommand(sim.unitWindow, esc::sim::IDC_SIM_ARM_FAULT);
+        checkReadout(test, sim, "faults waiting", "1");
+      }
+      postCommand(sim.unitWindow, esc::sim::IDC_SIM_PLUG);
+      checkReadout(test, sim, "unit plugged", "yes");
+      const std::string requests = readoutValue(sim, "requests");
+      check(test, answerMessageBox(box, IDOK), "the confirmation did not close");
+
+      MessageBoxView next;
+      const bool boxShown =
+          waitForMessageBox(sim, sim.dialog, c.incompatibleBox ? STATE_TIMEOUT_MS : 1000, next);
+      if (c.incompatibleBox) {
+        if (check(test, boxShown, "no incompatibility box")) {
+          checkText(test, "box text", next.text, incompatibleText(EN));
+          answerMessageBox(next, IDOK);
+        }
+      } else {
+        check(test, !boxShown, "a box came: \"%s\"", printable(next.text).c_str());
+      }
+      checkPanel(test, sim, c.panel, STATE_TIMEOUT_MS);
+      checkRowsClosed(test, sim);
+      checkUpdateEnabled(test, sim, false);
+      checkLinkOpen(test, sim, c.linkOpen);
+      Sleep(500);
+      check(test, waitForMessageBox(sim, sim.dialog, 0, next) == false, "a box is open: \"%s\"",
+            printable(next.text).c_str());
+      // The new unit's identification, and nothing of the update.
+      check(test,
+            std::strtoul(readoutValue(sim, "requests").c_str(), nullptr, 10) ==
+                std::strtoul(requests.c_str(), nullptr, 10) + IDENTIFICATION_REQUESTS,
+            "%s requests when the confirmation closed, %s now: more than one identification",
+            requests.c_str(), readoutValue(sim, "requests").c_str());
+      checkReadout(test, sim, "system lock", "off");
+      checkReadout(test, sim, "erases", "0");
+    }
+    stopSim(sim);
+  }
+}
+
+void arrivalsWhileTheIncompatibilityBoxIsOpenWaitForIt(Test& test) {
+  Sim sim;
+  if (!startThenUnplug(test, sim)) {
+    stopSim(sim);
+    return;
+  }
+  check(test, setControlText(sim.unitWindow, esc::sim::IDC_SIM_MODEL, L"0x110FA0D3"),
+        "could not set the model code in the simulator window");
+  const std::string searchesBefore = readoutValue(sim, "device searches");
+  postCommand(sim.unitWindow, esc::sim::IDC_SIM_PLUG);
+  MessageBoxView box;
+  if (!check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
+             "no incompatibility box") ||
+      !check(test, readoutChanges(sim, "device searches", searchesBefore),
+             "the arrival did not start a search")) {
+    stopSim(sim);
+    return;
+  }
+  const std::string searches = readoutValue(sim, "device searches");
+  note("another device comes and goes while the box is open");
+  for (int round = 0; round < 3; ++round) {
+    for (const char* plugged : {"no", "yes"}) {
+      postCommand(sim.unitWindow, esc::sim::IDC_SIM_OTHER_DEVICE);
+      check(test, waitForReadout(sim, "other device plugged", plugged, STATE_TIMEOUT_MS),
+            "the other device was not %s", *plugged == 'y' ? "plugged in" : "pulled");
+    }
+  }
+  Sleep(500);
+  check(test, findWindow(sim.process.dwProcessId, L"#32770", nullptr, box.window) == nullptr,
+        "a box opened on top of the incompatibility box");
+  check(test, readoutValue(sim, "device searches") == searches,
+        "a device search ran while the box was open");
+  check(test, answerMessageBox(box, IDOK), "the box did not close");
+  // The arrivals held meanwhile run one detection, which finds the same controller.
+  MessageBoxView again;
+  if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, again),
+            "the held arrival did not detect the unit again")) {
+    checkText(test, "box text", again.text, incompatibleText(EN));
+    note("a supported unit takes its place while the box is open");
+    postCommand(sim.unitWindow, esc::sim::IDC_SIM_UNPLUG);
+    checkReadout(test, sim, "unit plugged", "no");
+    check(test, setControlText(sim.unitWindow, esc::sim::IDC_SIM_MODEL, L"0x110FA0D2"),
+          "could not set the model code in the simulator window");
+    postCommand(sim.unitWindow, esc::sim::IDC_SIM_PLUG);
+    checkReadout(test, sim, "unit plugged", "yes");
+    checkPanelStays(test, sim, withInstructions(EN, esc::MSG_INCOMPATIBLE_HEADING));
+    checkLinkOpen(test, sim, false);
+    checkUpdateEnabled(test, sim, false);
+    check(test, answerMessageBox(again, IDOK), "the box did not close");
+  }
+  // The incompatible controller's heading first, then the held arrival finds the new one.
+  checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS);
+  checkRowsShow(test, sim, L"1.2.3", L"1.2", L"1.0", L"TUNEPUCK");
+  checkUpdateEnabled(test, sim, true);
+  checkLinkOpen(test, sim, true);
+  check(test,
+        std::strtoul(readoutValue(sim, "device searches").c_str(), nullptr, 10) ==
+            std::strtoul(searches.c_str(), nullptr, 10) + 2,
+        "%s device searches, expected two more than the %s before the boxes",
+        readoutValue(sim, "device searches").c_str(), searches.c_str());
+  MessageBoxView none;
+  check(test, !waitForMessageBox(sim, sim.dialog, 500, none), "another box came: \"%s\"",
+        printable(none.text).c_str());
   stopSim(sim);
 }
 

@@ -158,7 +158,14 @@ void refusedNotificationsEndTheProgramAfterAnErrorBox(Test& test) {
       check(test, box.hasOk && !box.hasCancel && !box.hasYes && !box.hasNo,
             "the box has other buttons than OK");
       checkBoxIcon(test, box, BoxIcon::Error);
-      // No detection: the unit, plugged in, is neither searched for nor opened.
+      // No detection: the unit, plugged in, is neither searched for nor opened. Without a
+      // registration the dialog gets no device notifications either: the unit pulled and
+      // plugged in again, or another device arriving, must not make it search.
+      for (const int button : {esc::sim::IDC_SIM_UNPLUG, esc::sim::IDC_SIM_PLUG,
+                               esc::sim::IDC_SIM_OTHER_DEVICE, esc::sim::IDC_SIM_OTHER_DEVICE}) {
+        postCommand(sim.unitWindow, button);
+        Sleep(300);
+      }
       check(test, waitForReadout(sim, "device searches", "0", STATE_TIMEOUT_MS),
             "the dialog searched for the unit: %s searches",
             readoutValue(sim, "device searches").c_str());

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "device/report_layout.h"
-#include "tests/wine/driver_tests.h"
 #include "emulator/sim_settings.h"
+#include "tests/wine/driver_tests.h"
 
 namespace driver {
 namespace {

@@ -30,6 +30,18 @@ constexpr ULONGLONG WAITS_BEFORE_ERASE_RESULT_MS = 20 + 20 + 1000 + 4000;
 constexpr std::size_t HEX_DIGITS = 8;
 constexpr unsigned long IMAGE_BLOCKS = 1881;
 
+// The system error is the platform's, so it is read from the box; everything else of the
+// text is compared in full.
+std::uint32_t systemErrorShown(const std::wstring& text) {
+  if (text.size() < HEX_DIGITS) {
+    return 0;
+  }
+  return static_cast<std::uint32_t>(
+      std::wcstoul(text.c_str() + text.size() - HEX_DIGITS, nullptr, 16));
+}
+
+}  // namespace
+
 // Presses Update and confirms; false (reported) when the confirmation does not come.
 // `confirmed` gets the time just before OK was pressed.
 bool startUpdate(Test& test, const Sim& sim, ULONGLONG& confirmed) {
@@ -48,16 +60,6 @@ bool startUpdate(Test& test, const Sim& sim, ULONGLONG& confirmed) {
 bool startUpdate(Test& test, const Sim& sim) {
   ULONGLONG confirmed = 0;
   return startUpdate(test, sim, confirmed);
-}
-
-// The system error is the platform's, so it is read from the box; everything else of the
-// text is compared in full.
-std::uint32_t systemErrorShown(const std::wstring& text) {
-  if (text.size() < HEX_DIGITS) {
-    return 0;
-  }
-  return static_cast<std::uint32_t>(
-      std::wcstoul(text.c_str() + text.size() - HEX_DIGITS, nullptr, 16));
 }
 
 // Waits for the error box, checks its caption and text, and that the dialog already shows
@@ -86,11 +88,7 @@ void checkFailureNotice(Test& test, const Sim& sim) {
   checkRowsClosed(test, sim);
 }
 
-void checkReadout(Test& test, const Sim& sim, const char* name, const char* value) {
-  const bool shown = waitForReadout(sim, name, value, STATE_TIMEOUT_MS);
-  check(test, shown, "simulator \"%s\" is \"%s\", expected \"%s\"", name,
-        readoutValue(sim, name).c_str(), value);
-}
+namespace {
 
 // A visible, smooth, top-level window owned by the dialog (the system adds the caption of
 // an overlapped window), 400 by 50 pixels and centred on the dialog with the half sizes
@@ -137,6 +135,8 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
     screenshot("confirmation");
     const ULONGLONG confirmed = GetTickCount64();
     answerMessageBox(box, IDOK);
+    HungSampler sampler;
+    sampler.start(sim.dialog);
 
     const std::wstring title = expectedText(EN, esc::MSG_PROGRESS_TITLE);
     HWND progress = nullptr;
@@ -151,6 +151,8 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
     if (progress != nullptr) {
       checkProgressWindowPlacement(test, sim, progress);
     }
+    checkSignalsWhileWriting(test, sim);
+    disturbTheRunningUpdate(test, sim, progress);
     // Half way through, so that the screenshot shows the bar moving.
     check(test,
           waitUntil(UPDATE_TIMEOUT_MS,
@@ -161,9 +163,12 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
           "the blocks written stopped at %s", readoutValue(sim, "blocks written").c_str());
     check(test, progress != nullptr && IsWindowVisible(progress) != FALSE,
           "the progress window is gone half way through");
+    checkSignalsWhileWriting(test, sim);
     screenshot("progress");
 
-    checkPanel(test, sim, expectedText(EN, esc::MSG_UPDATE_SUCCEEDED), UPDATE_TIMEOUT_MS);
+    const std::wstring success = expectedText(EN, esc::MSG_UPDATE_SUCCEEDED);
+    checkPanel(test, sim, success, UPDATE_TIMEOUT_MS);
+    checkNeverHung(test, sampler, "the update");
     note("confirmation to success: %.1f s",
          static_cast<double>(GetTickCount64() - confirmed) / 1000.0);
     check(test, progress == nullptr || IsWindow(progress) == FALSE,
@@ -177,6 +182,8 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
     checkReadout(test, sim, "erases", "1");
     checkReadout(test, sim, "system lock", "off");
     checkReadout(test, sim, "write protection", "on");
+    checkSignalsAfterwards(test, sim);
+    checkNothingActsAfterTheUpdate(test, sim, success);
     screenshot("success");
   }
   stopSim(sim);
@@ -230,6 +237,12 @@ void declinedQuestionsSendNothing(Test& test) {
 void failingDataBlockShowsErrorBoxThenFailureNotice(Test& test) {
   Sim sim;
   if (startReady(test, sim, {{L"ESCSIM_FAULT", L"block:3:0x8000002A"}}) && startUpdate(test, sim)) {
+    // Typed during the pause after the erase, while nothing but the dialog is in front: it
+    // must neither end the update nor dismiss the error box that follows.
+    check(test, waitForReadout(sim, "erases", "1", STATE_TIMEOUT_MS), "the erase was not sent");
+    check(test, GetForegroundWindow() == sim.dialog, "the dialog is not in front for the keys");
+    pressKey(VK_RETURN);
+    pressKey(VK_ESCAPE);
     MessageBoxView box;
     if (checkErrorBox(test, sim, UPDATE_TIMEOUT_MS, esc::MSG_BLOCK_FAILED, INJECTED_BLOCK_STATUS,
                       box)) {
@@ -239,16 +252,22 @@ void failingDataBlockShowsErrorBoxThenFailureNotice(Test& test) {
       std::wstring panel;
       readEditText(GetDlgItem(sim.dialog, IDC_STATUS_PANEL), panel);
       checkText(test, "panel while the error box is open", panel, expectedText(EN, esc::MSG_READY));
+      checkReadout(test, sim, "system kept awake", "no");
+      checkReadout(test, sim, "taskbar progress", "error at 0 %");
+      Sleep(1000);
+      check(test, IsWindow(box.window) != FALSE, "the error box was dismissed by the keys");
       screenshot("error-box");
       answerMessageBox(box, IDOK);
     }
     checkFailureNotice(test, sim);
+    checkReadout(test, sim, "taskbar progress", "none");
     // The unit wrote the third block and answered it with the status. No closing command
     // follows a failure: the lock stays set and the protection lifted.
     checkReadout(test, sim, "blocks written", "3");
     checkReadout(test, sim, "system lock", "on");
     checkReadout(test, sim, "write protection", "off");
     checkReadout(test, sim, "opened by the program", "no");
+    checkNothingActsAfterTheUpdate(test, sim, expectedText(EN, esc::MSG_UPDATE_FAILED_NOTICE));
   }
   stopSim(sim);
 }
@@ -268,15 +287,27 @@ void unplugDuringBlockLoopFailsTheWrite(Test& test) {
                                               LINK_WRITE_FAILED_VALUE, box)) {
     check(test, systemErrorShown(box.text) == DEVICE_NOT_CONNECTED,
           "the system error is not ERROR_DEVICE_NOT_CONNECTED");
+    checkReadout(test, sim, "unit plugged", "no");
+    // Plugged in again while the box is open: the arrival waits until the box is gone.
+    const std::string searches = readoutValue(sim, "device searches");
+    postCommand(sim.unitWindow, esc::sim::IDC_SIM_PLUG);
+    checkReadout(test, sim, "unit plugged", "yes");
+    Sleep(500);
+    check(test, readoutValue(sim, "device searches") == searches,
+          "the arrival was handled while the error box was open");
+    check(test, findWindow(sim.process.dwProcessId, L"#32770", nullptr, box.window) == nullptr,
+          "a box opened on top of the error box");
     answerMessageBox(box, IDOK);
+    // The failure notice comes first, then the held arrival finds the unit again.
+    checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS);
+    checkUpdateEnabled(test, sim, true);
+    checkLinkOpen(test, sim, true);
+    check(test,
+          std::strtoul(readoutValue(sim, "device searches").c_str(), nullptr, 10) ==
+              std::strtoul(searches.c_str(), nullptr, 10) + 1,
+          "%s device searches after the box, expected one more than %s",
+          readoutValue(sim, "device searches").c_str(), searches.c_str());
   }
-  checkFailureNotice(test, sim);
-  checkReadout(test, sim, "unit plugged", "no");
-  // The removal reached the dialog with the link already closed; plugging in again is an
-  // ordinary arrival.
-  postCommand(sim.unitWindow, esc::sim::IDC_SIM_PLUG);
-  checkPanel(test, sim, expectedText(EN, esc::MSG_READY), STATE_TIMEOUT_MS);
-  checkUpdateEnabled(test, sim, true);
   stopSim(sim);
 }
 

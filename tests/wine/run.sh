@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows program's tests under Wine on a virtual display.
 #
-#   tests/wine/run.sh <windows-build-dir> [driver options, e.g. --only update]
+#   tests/wine/run.sh <windows-build-dir> [--product <EscUpdater.exe> --images <folder>]
+#                     [driver options, e.g. --only update]
 #
 # With driver options, only that one driver pass runs (no passes in other languages).
 # Makes a fresh Wine prefix in a temporary folder and starts its own Xvfb, then:
@@ -10,7 +11,14 @@
 #   2. runs the test driver against EscUpdaterSim.exe, then its language test again under
 #      a German and a French locale; screenshots land in <windows-build-dir>/screenshots/,
 #      the driver's output in <windows-build-dir>/wine/driver*.log;
-#   3. runs the HID platform probe and the DLL-planting check in the same prefix.
+#   3. runs escupdate.exe (the command line) through an update and info --json on the
+#      emulated unit;
+#   4. checks that both programs take the DLLs loaded once they run from System32 only;
+#   5. runs the HID platform probe and the DLL-planting check in the same prefix;
+#   6. with --product and --images, runs the driver's product pass: that EscUpdater.exe,
+#      built with the firmware images in that folder, on a unit the driver emulates behind
+#      test stand-ins of hid.dll and setupapi.dll (see run_product_pass); without them
+#      the pass is reported as skipped.
 # Exits nonzero when anything failed. Everything it starts is ended on exit.
 set -euo pipefail
 
@@ -18,6 +26,29 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 shift
+
+# --product and --images are this script's; everything else goes to the driver.
+product_exe=
+product_images=
+driver_options=()
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --product | --images)
+      [[ $# -ge 2 && -e $2 ]] || { echo "$1 needs an existing file or folder" >&2; exit 2; }
+      if [[ $1 == --product ]]; then product_exe=$(realpath "$2"); else product_images=$(realpath "$2"); fi
+      shift 2
+      ;;
+    *)
+      driver_options+=("$1")
+      shift
+      ;;
+  esac
+done
+if [[ -n $product_exe$product_images && ( -z $product_exe || -z $product_images ) ]]; then
+  echo "--product and --images go together" >&2
+  exit 2
+fi
+set -- "${driver_options[@]}"
 
 product=$build/ui/win32/EscUpdater.exe
 sim=$build/ui/sim/EscUpdaterSim.exe
@@ -87,31 +118,46 @@ win_sim=$(winepath -w "$sim")
 win_shots=$(winepath -w "$shots")
 
 # run_driver <log name> [driver options]: one pass of the driver, answering its screenshot
-# requests. Wine gives the program the user-interface language of the Unix locale the
-# driver runs under, so a caller sets LC_ALL for a pass in another language.
+# requests. Wine gives the program the user-interface language of the Unix locale it starts
+# in, so a caller sets LC_ALL for a pass in another language.
+# Each pass waits until the previous pass's wineserver has ended. If Wine fails to start
+# the driver (the pass ends before the driver's first line), that is no test result: the
+# pass is started once more, and says so.
 run_driver() {
   local name=$1
   shift
   local log=$build/wine/$name.log
-  local status
-  set +e
-  timeout 900 wine "$driver" --sim "$win_sim" --screenshots "$win_shots" "$@" |
-    while IFS= read -r line; do
-      line=${line%$'\r'}
-      if [[ $line == "SCREENSHOT "* ]]; then
-        shot=${line#SCREENSHOT }
-        import -window root "$shots/$shot.png"
-        touch "$shots/$shot.ack"
-        echo "  screenshot: $shots/$shot.png"
-      else
-        echo "$line"
-      fi
-    done | tee "$log"
-  status=${PIPESTATUS[0]}
-  set -e
-  rm -f "$shots"/*.ack
+  local status attempt
+  for attempt in 1 2; do
+    timeout 120 wineserver -w || true
+    set +e
+    timeout 900 wine "$driver" --sim "$win_sim" --screenshots "$win_shots" "$@" |
+      while IFS= read -r line; do
+        line=${line%$'\r'}
+        if [[ $line == "SCREENSHOT "* ]]; then
+          shot=${line#SCREENSHOT }
+          import -window root "$shots/$shot.png"
+          touch "$shots/$shot.ack"
+          echo "  screenshot: $shots/$shot.png"
+        else
+          echo "$line"
+        fi
+      done | tee "$log"
+    status=${PIPESTATUS[0]}
+    set -e
+    rm -f "$shots"/*.ack
+    if [[ $status -eq 0 || -s $log ]]; then
+      break
+    fi
+    echo "Wine did not start the test driver for $name (exit $status, no output)"
+    if [[ $attempt -eq 1 ]]; then
+      echo "starting $name once more"
+    fi
+  done
   if [[ $status -eq 0 ]]; then
     report ok "test driver, $name"
+  elif [[ ! -s $log ]]; then
+    report FAIL "test driver, $name: Wine did not start it, twice (exit $status)"
   else
     report FAIL "test driver, $name (exit $status; see $log)"
   fi
@@ -121,6 +167,56 @@ run_driver driver "$@"
 if [[ $# -eq 0 ]]; then
   LC_ALL=de_DE.UTF-8 run_driver driver-german --only user_interface_texts --ui-language 0x0407
   LC_ALL=fr_FR.UTF-8 run_driver driver-french --only user_interface_texts --ui-language 0x040c
+fi
+
+echo "== escupdate.exe, the command line"
+# A full update on the emulated unit (virtual clock) and info --json, their output checked.
+escupdate=$build/ui/cli/escupdate.exe
+if [[ ! -f $escupdate ]]; then
+  report FAIL "missing $escupdate"
+else
+  if "$here/platform_import_check.sh" "$escupdate" >/dev/null; then
+    report ok "escupdate.exe imports only DLLs from System32"
+  else
+    report FAIL "escupdate.exe import table check"
+  fi
+  set +e
+  timeout 120 wine "$escupdate" update --yes --simulate=clock=virtual >"$work/cli-out" 2>"$work/cli-err"
+  status=$?
+  set -e
+  if [[ $status -eq 0 ]] && grep -q '^The update of the ESC was successful!' "$work/cli-out" &&
+    grep -q '^100 %' "$work/cli-out" &&
+    grep -q '1881 blocks and 90256 bytes written; its flash equals image 157' "$work/cli-err"; then
+    report ok "escupdate.exe update --yes --simulate writes the image"
+  else
+    report FAIL "escupdate.exe update (exit $status): $(tail -3 "$work/cli-out" "$work/cli-err")"
+  fi
+  set +e
+  LC_ALL=de_DE.UTF-8 timeout 60 wine "$escupdate" info --json --simulate >"$work/cli-json"
+  status=$?
+  set -e
+  if [[ $status -eq 0 ]] && python3 - "$work/cli-json" <<'PY'
+import json, sys
+info = json.load(open(sys.argv[1], encoding="utf-8"))
+assert info["outcome"] == "supported", info["outcome"]
+assert info["image"] == {"id": 157, "present": True, "size": 90256}, info["image"]
+assert [row["version"] for row in info["rows"]] == ["1.2.3", "1.2", "1.0"], info["rows"]
+assert info["rows"][1]["label"] == "Regler-Bootloader", info["rows"][1]
+assert "übertragen" in info["status"], info["status"]
+PY
+  then
+    report ok "escupdate.exe info --json --simulate, German texts in UTF-8"
+  else
+    report FAIL "escupdate.exe info --json (exit $status): $(head -c 300 "$work/cli-json")"
+  fi
+fi
+
+echo "== where the programs take their DLLs from"
+timeout 120 wineserver -w || true
+if "$here/program_dll_search.sh" "$build"; then
+  report ok "DLL search check"
+else
+  report FAIL "DLL search check"
 fi
 
 echo "== the HID platform under Wine"
@@ -134,6 +230,31 @@ if [[ -x $here/platform_dll_planting.sh ]]; then
     report FAIL "DLL-planting check"
   fi
 fi
+
+# run_product_pass [driver options]: the product on the driver's emulated unit. The
+# stand-ins go into this prefix's System32 and Wine prefers them to its own DLLs for
+# EscUpdater.exe only, so that the product loads them from System32 as it loads the
+# system's, while every other program keeps Wine's.
+run_product_pass() {
+  echo "== the product on an emulated unit"
+  if [[ -z $product_exe ]]; then
+    echo "skipped: the product pass (give --product <EscUpdater.exe> --images <folder>)"
+    return
+  fi
+  if "$here/platform_import_check.sh" "$product_exe"; then
+    report ok "the product under test imports only DLLs from System32"
+  else
+    report FAIL "import table check of $product_exe"
+  fi
+  local system32=$WINEPREFIX/drive_c/windows/system32
+  local key='HKCU\Software\Wine\AppDefaults\EscUpdater.exe\DllOverrides'
+  cp "$build/wine/standin/hid.dll" "$build/wine/standin/setupapi.dll" "$system32/"
+  wine reg add "$key" /v hid /d native /f >/dev/null 2>&1
+  wine reg add "$key" /v setupapi /d native /f >/dev/null 2>&1
+  run_driver driver-product --product "$(winepath -w "$product_exe")" \
+    --images "$(winepath -w "$product_images")" "$@"
+}
+run_product_pass "$@"
 
 echo "screenshots: $shots"
 if [[ $failures -eq 0 ]]; then

@@ -20,15 +20,19 @@ add_custom_command(
 
 add_executable(esc_wine_driver
   ${CMAKE_CURRENT_LIST_DIR}/driver_dialog_checks.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver_input.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_pixels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_detection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_drawing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_events.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_program.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver_tests_product.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver_tests_responsive.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_update.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_texts.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver_unit_server.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_windows.cpp
   ${PROJECT_SOURCE_DIR}/resources/catalogue/catalogue_native.cpp
   ${driver_catalogue_table}
@@ -45,13 +49,18 @@ set_target_properties(esc_wine_driver PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAK
 add_executable(esc_wine_benchmark
   ${CMAKE_CURRENT_LIST_DIR}/benchmark_update.cpp
   ${PROJECT_SOURCE_DIR}/ui/sim/paced_platform.cpp
+  ${PROJECT_SOURCE_DIR}/ui/win32/message_pump.cpp
 )
 target_include_directories(esc_wine_benchmark PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(esc_wine_benchmark PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
 target_link_libraries(esc_wine_benchmark PRIVATE esc_updater esc_classification esc_images
                                                  esc_messages esc_emulator esc_device
-                                                 esc_platform_win32 esc_strings_rc esc_firmware_rc)
+                                                 esc_platform_win32 esc_strings_rc esc_firmware_rc
+                                                 user32)
 if(MINGW)
   target_link_options(esc_wine_benchmark PRIVATE -static)
 endif()
 set_target_properties(esc_wine_benchmark PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/wine)
+
+# The stand-ins of hid.dll and setupapi.dll for the product pass.
+include(${CMAKE_CURRENT_LIST_DIR}/hid_standin.cmake)

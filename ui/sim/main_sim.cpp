@@ -5,11 +5,12 @@
 #include <string>
 
 #include "device/hid_platform.h"
+#include "emulator/sim_settings.h"
 #include "ui/sim/paced_platform.h"
 #include "ui/sim/sim_controls.h"
-#include "emulator/sim_settings.h"
 #include "ui/sim/sim_window.h"
 #include "ui/win32/main_dialog.h"
+#include "ui/win32/system_libraries.h"
 
 namespace {
 
@@ -34,14 +35,10 @@ HDEVNOTIFY WINAPI refuseNotifications(HANDLE, LPVOID, DWORD) {
   return nullptr;
 }
 
-void refreshDuringWait(void* context) {
-  esc::sim::refreshReadout(*static_cast<esc::sim::Simulator*>(context),
-                           esc::sim::Refresh::Throttled);
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  esc::searchSystemFolderOnly();
   esc::sim::UnitSettings settings = esc::sim::defaultSettings();
   std::string lookupValue;
   std::string error;
@@ -55,14 +52,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The bus's own clock only times what the unit does by itself (a silent unit's
   // timeout); the program's waits go through the paced table below.
   esc::sim::useRealClock(simulator.bus, nullptr, nullptr);
-  static const esc::HidPlatform paced =
-      esc::sim::pacedPlatform(simulator.bus.platform, refreshDuringWait, &simulator);
+  static const esc::HidPlatform paced = esc::sim::pacedPlatform(simulator.bus.platform);
   esc::setHidPlatform(&paced);
 
   esc::sim::createSimulatorWindow(instance, simulator);
+  const esc::UpdateSignals signals = esc::sim::recordingSignals(simulator);
   const int result = esc::RunUpdaterProgram(
       instance, esc::loadFirmwareImage,
-      settings.notificationsRefused ? refuseNotifications : RegisterDeviceNotificationW);
+      settings.notificationsRefused ? refuseNotifications : RegisterDeviceNotificationW, signals);
   if (simulator.window != nullptr) {
     DestroyWindow(simulator.window);
   }

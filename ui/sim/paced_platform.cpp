@@ -5,15 +5,11 @@
 namespace esc::sim {
 namespace {
 
-// Shorter waits run without the hook, so that it can never make a wait overshoot.
-constexpr std::uint64_t HOOK_MARGIN_MICROSECONDS = 3000;
-
-struct WaitHook {
-  void (*function)(void* context);
-  void* context;
-};
-
-WaitHook waitHook{};
+// The bus's context comes with every call; the waits and the clock are Windows' own.
+void sleep(void*, std::uint32_t milliseconds) {
+  const HidPlatform& windows = windowsHidPlatform();
+  windows.sleep(windows.context, milliseconds);
+}
 
 std::uint64_t now(void*) {
   const HidPlatform& windows = windowsHidPlatform();
@@ -22,22 +18,12 @@ std::uint64_t now(void*) {
 
 void sleepUntil(void*, std::uint64_t deadlineMicroseconds) {
   const HidPlatform& windows = windowsHidPlatform();
-  if (waitHook.function != nullptr &&
-      deadlineMicroseconds > windows.nowMicroseconds(windows.context) + HOOK_MARGIN_MICROSECONDS) {
-    waitHook.function(waitHook.context);
-  }
   windows.sleepUntil(windows.context, deadlineMicroseconds);
-}
-
-void sleep(void* context, std::uint32_t milliseconds) {
-  sleepUntil(context, now(context) + std::uint64_t{milliseconds} * 1000u);
 }
 
 }  // namespace
 
-HidPlatform pacedPlatform(const HidPlatform& bus, void (*beforeWait)(void* context),
-                          void* hookContext) {
-  waitHook = WaitHook{beforeWait, hookContext};
+HidPlatform pacedPlatform(const HidPlatform& bus) {
   HidPlatform paced = bus;
   paced.sleep = sleep;
   paced.nowMicroseconds = now;

@@ -16,7 +16,6 @@ namespace {
 
 constexpr UINT_PTR READOUT_TIMER = 1;
 constexpr UINT READOUT_PERIOD_MS = 200;
-constexpr ULONGLONG THROTTLE_MS = 250;
 
 // The class id the real platform puts into HID interface notifications.
 constexpr GUID HID_INTERFACE_CLASS = {
@@ -35,7 +34,7 @@ constexpr int CLIENT_WIDTH = FIELD_X + FIELD_WIDTH + MARGIN;
 constexpr int ROW_STEP = 28;
 constexpr int CONTROL_HEIGHT = 23;
 constexpr int LIST_HEIGHT = 200;  // a combo box's height includes its drop-down list
-constexpr int READOUT_HEIGHT = 12 * 15;
+constexpr int READOUT_HEIGHT = 15 * 15;
 
 const wchar_t* const MODEL_CHOICES[] = {
     L"0x110FA0AA  supported, rating 170, 17 cells", L"0x110FA0D2  supported, rating 210, 17 cells",
@@ -203,16 +202,17 @@ int createControls(HWND window, const UnitSettings& settings) {
   return y + READOUT_HEIGHT + MARGIN;
 }
 
-// Tells the dialog what the platform would: one notification per device interface.
-// Sent, not posted: the handler runs at once on this thread, inside whatever message
-// loop dispatched the click or the timer, just as a platform notification would.
+// Tells the dialog what the platform would: one notification per device interface, and
+// only while the dialog is registered for them. Sent, not posted: the handler runs at once
+// on this thread, inside whatever message loop dispatched the click or the timer, just as
+// a platform notification would.
 void notifyDialog(WPARAM event, const std::u16string& path) {
   constexpr std::size_t PATH_ROOM = 512;
   struct {
     DEV_BROADCAST_DEVICEINTERFACE_W header;
     wchar_t room[PATH_ROOM];
   } broadcast{};
-  if (mainWindow == nullptr || path.size() >= PATH_ROOM) {
+  if (mainWindow == nullptr || deviceNotification == nullptr || path.size() >= PATH_ROOM) {
     return;
   }
   const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
@@ -311,7 +311,7 @@ void onCommand(Simulator& simulator, int id) {
     default:
       return;
   }
-  refreshReadout(simulator, Refresh::Now);
+  refreshReadout(simulator);
   tellPlugChanges(simulator);
 }
 
@@ -330,7 +330,7 @@ LRESULT CALLBACK SimulatorProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       break;
     case WM_TIMER:
       if (simulator != nullptr && wParam == READOUT_TIMER) {
-        refreshReadout(*simulator, Refresh::Now);
+        refreshReadout(*simulator);
         tellPlugChanges(*simulator);
         return 0;
       }
@@ -345,6 +345,39 @@ LRESULT CALLBACK SimulatorProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       break;
   }
   return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The updater's update signals go on to Windows; what they asked for is kept for the
+// read-out.
+bool recordKeepAwake(void* context, bool awake) {
+  auto& simulator = *static_cast<Simulator*>(context);
+  simulator.signals.keptAwake = awake;
+  const UpdateSignals& windows = windowsUpdateSignals();
+  return windows.keepSystemAwake(windows.context, awake);
+}
+
+bool recordTaskbarProgress(void* context, HWND window, TaskbarProgress state,
+                           std::uint32_t position) {
+  auto& simulator = *static_cast<Simulator*>(context);
+  const UpdateSignals& windows = windowsUpdateSignals();
+  const bool shown = windows.showTaskbarProgress(windows.context, window, state, position);
+  simulator.signals.taskbar = state;
+  simulator.signals.taskbarPosition = position;
+  simulator.signals.taskbarShown = shown;
+  return shown;
+}
+
+// "taskbar progress" reads "none", "45 %" or "error at 45 %"; the last two are followed by
+// "(not shown)" when Windows did not show them.
+std::string describeSignals(const SignalsSeen& signals) {
+  std::string taskbar = "none";
+  if (signals.taskbar != TaskbarProgress::None) {
+    taskbar = (signals.taskbar == TaskbarProgress::Error ? "error at " : "") +
+              std::to_string(signals.taskbarPosition) + " %" +
+              (signals.taskbarShown ? "" : " (not shown)");
+  }
+  return std::string("system kept awake: ") + (signals.keptAwake ? "yes" : "no") +
+         "\r\ntaskbar progress: " + taskbar + "\r\n";
 }
 
 }  // namespace
@@ -391,23 +424,20 @@ HWND createSimulatorWindow(HINSTANCE instance, Simulator& simulator) {
   AdjustWindowRectEx(&frame, STYLE, FALSE, 0);
   SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  refreshReadout(simulator, Refresh::Now);
+  refreshReadout(simulator);
   SetTimer(window, READOUT_TIMER, READOUT_PERIOD_MS, nullptr);
   ShowWindow(window, SW_SHOWNOACTIVATE);
   return window;
 }
 
-void refreshReadout(Simulator& simulator, Refresh when) {
-  const ULONGLONG tick = GetTickCount64();
-  if (simulator.window == nullptr ||
-      (when == Refresh::Throttled && tick - simulator.lastRefreshTick < THROTTLE_MS)) {
+void refreshReadout(Simulator& simulator) {
+  if (simulator.window == nullptr) {
     return;
   }
-  simulator.lastRefreshTick = tick;
   // The other device's line lets a test tell that its coming and going really happened.
   const std::string text = describeUnit(simulator.bus, simulator.unit) + "other device plugged: " +
                            (simulator.bus.devices[simulator.otherDevice].plugged ? "yes" : "no") +
-                           "\r\n";
+                           "\r\n" + describeSignals(simulator.signals);
   if (text != simulator.shownReadout) {
     simulator.shownReadout = text;
     setControlText(simulator.window, IDC_SIM_READOUT, text);
@@ -415,6 +445,10 @@ void refreshReadout(Simulator& simulator, Refresh when) {
   const bool plugged = simulator.bus.devices[simulator.unit].plugged;
   EnableWindow(GetDlgItem(simulator.window, IDC_SIM_PLUG), plugged ? FALSE : TRUE);
   EnableWindow(GetDlgItem(simulator.window, IDC_SIM_UNPLUG), plugged ? TRUE : FALSE);
+}
+
+UpdateSignals recordingSignals(Simulator& simulator) {
+  return UpdateSignals{&simulator, recordKeepAwake, recordTaskbarProgress};
 }
 
 }  // namespace esc::sim

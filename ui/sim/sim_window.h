@@ -11,8 +11,18 @@
 
 #include "emulator/sim_bus.h"
 #include "emulator/sim_settings.h"
+#include "ui/win32/update_signals.h"
 
 namespace esc::sim {
+
+// What the updater last told Windows through its update signals, and whether Windows
+// showed it; the read-out shows both.
+struct SignalsSeen {
+  bool keptAwake = false;
+  TaskbarProgress taskbar = TaskbarProgress::None;
+  std::uint32_t taskbarPosition = 0;
+  bool taskbarShown = false;
+};
 
 struct Simulator {
   Bus bus;
@@ -22,9 +32,9 @@ struct Simulator {
   // Per device of the bus: plugged as far as the dialog was told. Changes the bus makes
   // on its own (a fault that pulls the unit) are told at the next safe moment.
   std::vector<bool> toldPlugged;
+  SignalsSeen signals;
   HWND window = nullptr;
   std::string shownReadout;
-  ULONGLONG lastRefreshTick = 0;
 };
 
 // Puts the other device and the unit on the bus, in this enumeration order, gives the
@@ -34,10 +44,10 @@ void setUpBus(Simulator& simulator, const UnitSettings& settings);
 // Creates and shows the window; null when that fails. `simulator` must outlive it.
 HWND createSimulatorWindow(HINSTANCE instance, Simulator& simulator);
 
-// Updates the read-out and the plug buttons. Sends no notification and pumps no
-// messages, so it is safe while the update blocks the thread. Throttled, it does nothing
-// within a quarter of a second of the last refresh.
-enum class Refresh { Throttled, Now };
-void refreshReadout(Simulator& simulator, Refresh when);
+// Windows' update signals, recorded for the read-out on their way through.
+UpdateSignals recordingSignals(Simulator& simulator);
+
+// Updates the read-out and the plug buttons. Sends no notification.
+void refreshReadout(Simulator& simulator);
 
 }  // namespace esc::sim

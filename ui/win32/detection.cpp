@@ -7,6 +7,7 @@
 #include "resources/message_ids.h"
 #include "resources/resource_ids.h"
 #include "ui/detection_outcome.h"
+#include "ui/held_device_events.h"
 #include "ui/texts.h"
 #include "ui/win32/device_broadcast.h"
 #include "ui/win32/main_dialog.h"
@@ -41,6 +42,11 @@ void showStatus(MessageId id) {
   SetDlgItemTextW(mainWindow, IDC_STATUS_PANEL, wide(text));
 }
 
+// Device notifications wait while this is above zero: a message box of the program is
+// open, or the update uses the link.
+int holdDepth = 0;
+HeldDeviceEvents heldEvents;
+
 void showIncompatibleBox() {
   char16_t format[MESSAGE_BUFFER_UNITS];
   char16_t text[MESSAGE_BUFFER_UNITS];
@@ -48,11 +54,11 @@ void showIncompatibleBox() {
   loadMessage(MSG_INCOMPATIBLE, format);
   formatIncompatibleText(format, text, MESSAGE_BUFFER_UNITS);
   loadMessage(MSG_INCOMPATIBLE_CAPTION, caption);
-  MessageBoxW(mainWindow, wide(text), wide(caption), MB_OK | MB_ICONINFORMATION);
+  ShowMessageBox(text, caption, MB_OK | MB_ICONINFORMATION);
 }
 
 // No unit, wrong mode, no updatable ESC, incompatible: the link is given up. The box
-// opens with the link already closed, so device events during it see the closed state.
+// opens with the link already closed.
 void giveUpUnit(Outcome outcome) {
   enableUpdate(FALSE);
   close(deviceLink);
@@ -63,13 +69,11 @@ void giveUpUnit(Outcome outcome) {
 }
 
 // Only while no link is open: an open link, whatever its state, keeps its unit until that
-// unit's removal. A failed attempt changes nothing on the screen.
-void OnDeviceArrival(const DeviceBroadcast& broadcast) {
-  if (broadcast.deviceType != DEVICE_TYPE_INTERFACE || isOpen(deviceLink)) {
-    return;
-  }
-  if (open(deviceLink) != LINK_OK) {
-    return;
+// unit's removal. A failed attempt changes nothing on the screen. True when it found a
+// unit and gave it up.
+bool detectArrivedUnit() {
+  if (isOpen(deviceLink) || open(deviceLink) != LINK_OK) {
+    return false;
   }
   const Outcome outcome = classifyOpenUnit(deviceLink, updateTarget);
   switch (outcome) {
@@ -77,21 +81,21 @@ void OnDeviceArrival(const DeviceBroadcast& broadcast) {
       showStatus(MSG_READY);
       RefreshVersionDisplay();
       enableUpdate(TRUE);
-      break;
+      return false;
     case Outcome::AcceptedWithoutTarget:
-      break;
+      return false;
     default:
       giveUpUnit(outcome);
-      break;
+      return true;
   }
 }
 
-void OnDeviceRemoval(const DeviceBroadcast& broadcast) {
-  if (broadcast.deviceType != DEVICE_TYPE_INTERFACE || !isOpen(deviceLink) ||
-      broadcast.interfaceName == nullptr ||
-      !sameDevicePath(broadcast.interfaceName, deviceLink.devicePath.get())) {
-    return;
-  }
+bool namesOpenUnit(const DeviceBroadcast& broadcast) {
+  return isOpen(deviceLink) && broadcast.interfaceName != nullptr &&
+         sameDevicePath(broadcast.interfaceName, deviceLink.devicePath.get());
+}
+
+void loseOpenUnit() {
   close(deviceLink);
   enableUpdate(FALSE);
   RefreshVersionDisplay();
@@ -114,6 +118,7 @@ bool RegisterDeviceNotifications(HWND window, DeviceNotificationRegistrar regist
   char16_t text[MESSAGE_BUFFER_UNITS];
   loadMessage(MSG_APPLICATION_ERROR_CAPTION, caption);
   loadMessage(MSG_REGISTRATION_FAILED, text);
+  // Without a registration no device notification can come: nothing to hold.
   MessageBoxW(window, wide(text), wide(caption), MB_OK | MB_ICONERROR);
   EndDialog(window, REGISTRATION_FAILED_RESULT);
   return false;
@@ -134,6 +139,7 @@ void DetectUnitAtStartup() {
       break;
   }
   RefreshVersionDisplay();
+  HandleHeldDeviceNotifications();
 }
 
 BOOL OnDeviceChange(WPARAM event, LPARAM data) {
@@ -141,15 +147,53 @@ BOOL OnDeviceChange(WPARAM event, LPARAM data) {
     return FALSE;
   }
   const DeviceBroadcast broadcast = readDeviceBroadcast(reinterpret_cast<const void*>(data));
-  if (!broadcast.readable) {
+  if (!broadcast.readable || broadcast.deviceType != DEVICE_TYPE_INTERFACE) {
     return TRUE;
   }
+  // Held, the notification is reduced to what it will do: the broadcast's data is valid
+  // only during this call.
   if (event == DBT_DEVICEARRIVAL) {
-    OnDeviceArrival(broadcast);
-  } else {
-    OnDeviceRemoval(broadcast);
+    if (holdDepth > 0) {
+      holdArrival(heldEvents);
+    } else {
+      detectArrivedUnit();
+    }
+  } else if (namesOpenUnit(broadcast)) {
+    if (holdDepth > 0) {
+      holdRemoval(heldEvents, true);
+    } else {
+      loseOpenUnit();
+    }
   }
+  HandleHeldDeviceNotifications();
   return TRUE;
+}
+
+void HoldDeviceNotifications() { ++holdDepth; }
+
+void ReleaseDeviceNotifications() { --holdDepth; }
+
+bool HandleHeldDeviceNotifications() {
+  bool unitGivenUp = false;
+  // A detection's box holds what arrives meanwhile, which the next round handles.
+  while (holdDepth == 0 && anyHeld(heldEvents)) {
+    const HeldEventActions actions = actionsFor(heldEvents, isOpen(deviceLink));
+    heldEvents = HeldDeviceEvents{};
+    if (actions.loseOpenUnit) {
+      loseOpenUnit();
+    }
+    if (actions.detect) {
+      unitGivenUp = detectArrivedUnit();
+    }
+  }
+  return unitGivenUp;
+}
+
+int ShowMessageBox(const char16_t* text, const char16_t* caption, UINT type) {
+  HoldDeviceNotifications();
+  const int answer = MessageBoxW(mainWindow, wide(text), wide(caption), type);
+  ReleaseDeviceNotifications();
+  return answer;
 }
 
 void ShowStatusWithInstructions(MessageId heading) {

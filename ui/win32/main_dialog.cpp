@@ -25,6 +25,12 @@ HBRUSH thirdRowBrush = nullptr;
 
 ImageLoader firmwareImages = loadFirmwareImage;
 DeviceNotificationRegistrar notificationRegistrar = RegisterDeviceNotificationW;
+const UpdateSignals* programSignals = &windowsUpdateSignals();
+
+// From the Update command until the update has ended, questions and error box included.
+// Stopping it halfway would leave the ESC without firmware, and a second one must not
+// start inside it: Close and Update are ignored meanwhile, from whichever source.
+bool updateRunning = false;
 
 void setRowLabel(HWND window, int control, MessageId text) {
   char16_t label[MESSAGE_BUFFER_UNITS];
@@ -41,20 +47,35 @@ void CloseMainDialog(HWND window) {
   EndDialog(window, IDCANCEL);
 }
 
+void RunUpdateCommand() {
+  updateRunning = true;
+  runUpdate(deviceLink, updateTarget, windowsUpdatePort(*programSignals), firmwareImages);
+  updateRunning = false;
+  HandleHeldDeviceNotifications();
+}
+
 // Close is IDCANCEL, so Escape, the caption's close box and Enter (Close is the default
 // button) arrive here the same way. The notification code is deliberately not examined.
 INT_PTR OnCommand(HWND window, WPARAM wParam) {
-  switch (LOWORD(wParam)) {
+  const WORD command = LOWORD(wParam);
+  if (updateRunning && (command == IDCANCEL || command == IDC_UPDATE)) {
+    return TRUE;
+  }
+  switch (command) {
     case IDCANCEL:
       CloseMainDialog(window);
       return TRUE;
     case IDC_UPDATE:
-      runUpdate(deviceLink, updateTarget, windowsUpdatePort(), firmwareImages);
+      RunUpdateCommand();
       return TRUE;
     default:
       return FALSE;
   }
 }
+
+// A close request that does not come as the Close command (one sent from another
+// program): the dialog manager would turn it into that command.
+INT_PTR OnCloseRequest() { return updateRunning ? TRUE : FALSE; }
 
 // Only the third row (the ESC firmware that gets replaced) is red; every other static,
 // the read-only status panel included, keeps the default colours.
@@ -81,15 +102,17 @@ void releaseDialogResources() {
 }  // namespace
 
 int RunUpdaterProgram(HINSTANCE instance, ImageLoader loadImage,
-                      DeviceNotificationRegistrar registrar) {
+                      DeviceNotificationRegistrar registrar, const UpdateSignals& signals) {
   firmwareImages = loadImage;
   notificationRegistrar = registrar;
+  programSignals = &signals;
   initCommonControls();
   appInstance = instance;
   deviceLink = HidLink{};
   DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
   mainWindow = nullptr;
   releaseDialogResources();
+  releaseUpdateSignals();
   releaseSystemLibraries();
   return 0;
 }
@@ -108,6 +131,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return OnControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DEVICECHANGE:
       return OnDeviceChange(wParam, lParam);
+    case WM_CLOSE:
+      return OnCloseRequest();
+    case WM_SYSCOMMAND:
+      return isCloseSystemCommand(wParam) ? OnCloseRequest() : FALSE;
     default:
       return FALSE;
   }

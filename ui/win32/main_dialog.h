@@ -9,6 +9,7 @@
 
 #include "device/hid_link.h"
 #include "resources/messages.h"
+#include "ui/win32/update_signals.h"
 #include "updater/classification.h"
 #include "updater/firmware_image.h"
 #include "updater/update_port.h"
@@ -32,12 +33,17 @@ using DeviceNotificationRegistrar = HDEVNOTIFY(WINAPI*)(HANDLE recipient, LPVOID
                                                         DWORD flags);
 
 // Runs the program once the HID platform is installed: common controls, the cleared link
-// and the modal main dialog. `loadImage` finds the firmware images for the update.
-// Returns 0 however the dialog ended.
+// and the modal main dialog. `loadImage` finds the firmware images for the update;
+// `signals` are told about each update's command sequence. Returns 0 however the dialog
+// ended.
 int RunUpdaterProgram(HINSTANCE instance, ImageLoader loadImage,
-                      DeviceNotificationRegistrar registrar = RegisterDeviceNotificationW);
+                      DeviceNotificationRegistrar registrar = RegisterDeviceNotificationW,
+                      const UpdateSignals& signals = windowsUpdateSignals());
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// A WM_SYSCOMMAND that asks to close the window; the code's low four bits are the
+// system's own.
+inline bool isCloseSystemCommand(WPARAM command) { return (command & 0xFFF0) == SC_CLOSE; }
 // Icon, title, row labels, then the notification registration and start-up detection.
 void InitMainDialog(HWND window);
 // Draws the logo right of the version group box.
@@ -49,7 +55,20 @@ bool RegisterDeviceNotifications(HWND window, DeviceNotificationRegistrar regist
 // The first detection, when the dialog opens.
 void DetectUnitAtStartup();
 // Device arrival and removal. TRUE for those two events, whether acted on or not.
+// Held, they wait (see below); otherwise they act, and then so do those held meanwhile.
 BOOL OnDeviceChange(WPARAM event, LPARAM data);
+
+// Device notifications are held from Hold to the matching Release (the calls nest): while
+// a message box of the program is open, and while the update uses the link. A box must
+// never open on top of another, nor the link change under the update.
+void HoldDeviceNotifications();
+void ReleaseDeviceNotifications();
+// Once nothing holds them, lets the held notifications do what they would have done, in
+// their order; does nothing while they are held. True when the last detection it ran
+// found a unit and gave it up (the link is then closed, and the unit's heading shown).
+bool HandleHeldDeviceNotifications();
+// MessageBoxW owned by the dialog, with device notifications held while it is open.
+int ShowMessageBox(const char16_t* text, const char16_t* caption, UINT type);
 // Replaces the status panel's text with the heading, a blank line and the connection
 // instructions.
 void ShowStatusWithInstructions(MessageId heading);
@@ -61,7 +80,8 @@ void RefreshVersionDisplay();
 void ReportError(const char16_t* message, const char16_t* caption, std::int32_t errorValue,
                  std::uint32_t systemError);
 
-// How the update procedure reaches the user in this program.
-const UpdatePort& windowsUpdatePort();
+// How the update procedure reaches the user in this program; `signals` is told about
+// the command sequence and must outlive the update.
+UpdatePort windowsUpdatePort(const UpdateSignals& signals);
 
 }  // namespace esc

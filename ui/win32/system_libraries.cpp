@@ -23,6 +23,8 @@ Function resolve(HMODULE module, const char* name) {
 
 }  // namespace
 
+void searchSystemFolderOnly() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
+
 void initCommonControls() {
   if (commonControlsLibrary == nullptr) {
     commonControlsLibrary = loadFromSystem32(L"comctl32.dll");

@@ -7,6 +7,11 @@
 
 namespace esc {
 
+// Makes System32 the only folder searched by every later DLL load of the process without
+// a path, those that Windows components make on the program's behalf included. Called
+// first thing at start-up. Every Windows release the program runs on has the call.
+void searchSystemFolderOnly();
+
 using TransparentBltFunction = BOOL(WINAPI*)(HDC destination, int x, int y, int width, int height,
                                              HDC source, int sourceX, int sourceY, int sourceWidth,
                                              int sourceHeight, UINT transparentColour);

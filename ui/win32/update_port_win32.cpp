@@ -6,6 +6,7 @@
 #include "resources/resource_ids.h"
 #include "ui/win32/dialog_geometry.h"
 #include "ui/win32/main_dialog.h"
+#include "ui/win32/message_pump.h"
 #include "ui/win32/wide_text.h"
 
 namespace esc {
@@ -26,12 +27,47 @@ struct ProgressState {
 };
 
 ProgressState progress{};
+WNDPROC progressBarProcedure = nullptr;
+
+// From the lock request until the update has ended: the PC is kept awake, the taskbar
+// button shows the progress and device notifications are held.
+struct Sequence {
+  bool running;
+  std::uint32_t taskbarPosition;
+};
+
+Sequence sequence{};
+
+const UpdateSignals& signalsOf(void* context) {
+  return *static_cast<const UpdateSignals*>(context);
+}
+
+void showTaskbarProgress(void* context, TaskbarProgress state, std::uint32_t position) {
+  const UpdateSignals& signals = signalsOf(context);
+  signals.showTaskbarProgress(signals.context, mainWindow, state, position);
+}
+
+// The writing is over, whether it succeeded or not: what was typed or clicked into the
+// windows meanwhile is dropped, so that none of it acts on the error box or the dialog
+// afterwards, and the system may sleep again.
+void stopWriting(void* context) {
+  dropQueuedInput(mainWindow);
+  const UpdateSignals& signals = signalsOf(context);
+  signals.keepSystemAwake(signals.context, false);
+}
+
+// The update has ended: the taskbar button shows no progress any more, and the device
+// notifications held meanwhile are handled once the update procedure has returned.
+void endSequence(void* context) {
+  showTaskbarProgress(context, TaskbarProgress::None, 0);
+  ReleaseDeviceNotifications();
+  sequence = Sequence{};
+}
 
 void bringToTop(HWND window) { SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, KEEP_PLACE_AND_SIZE); }
 
-// During the block loop the thread pumps no messages. Once the user has put one of the
-// two windows in front, both are brought up together, so the progress window does not
-// end up behind its dialog.
+// Once the user has put one of the two windows in front, both are brought up together,
+// so the progress window does not end up behind its dialog.
 void raiseOnceInForeground() {
   if (progress.lastRaised == mainWindow || progress.lastRaised == progress.window) {
     return;
@@ -47,11 +83,28 @@ void raiseOnceInForeground() {
   ShowWindow(progress.window, SW_SHOW);
 }
 
+// The progress window is a stock progress bar, which closes on request like any window.
+// Closing it must not be mistaken for stopping the update, so it stays until the blocks
+// are written.
+LRESULT CALLBACK KeepProgressWindowOpen(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_CLOSE || (message == WM_SYSCOMMAND && isCloseSystemCommand(wParam))) {
+    return 0;
+  }
+  return CallWindowProcW(progressBarProcedure, window, message, wParam, lParam);
+}
+
+// Device events while the box is open are held, and handled as soon as it closes, before
+// the update looks at the link again: a unit pulled meanwhile fails at the lock, and one
+// swapped in is detected before anything is sent. If detection gave the swapped-in unit
+// up, its heading (and box) have told the user why, and the link is closed as detection
+// leaves it: the update ends as if declined, instead of reporting a failed lock for a
+// unit that is there.
 bool ask(void*, Question question, const char16_t* caption, const char16_t* text) {
   const bool confirmation = question == Question::Confirmation;
   const UINT buttons = confirmation ? MB_OKCANCEL : MB_YESNO;
-  const int answer = MessageBoxW(mainWindow, wide(text), wide(caption), buttons | MB_ICONWARNING);
-  return answer == (confirmation ? IDOK : IDYES);
+  const int answer = ShowMessageBox(text, caption, buttons | MB_ICONWARNING);
+  const bool swappedUnitGivenUp = HandleHeldDeviceNotifications() && !isOpen(deviceLink);
+  return answer == (confirmation ? IDOK : IDYES) && !swappedUnitGivenUp;
 }
 
 // A window that cannot be created is not reported: the update goes on without it.
@@ -68,13 +121,20 @@ void progressOpen(void*, const char16_t* title) {
   if (progress.window == nullptr) {
     return;
   }
+  progressBarProcedure = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+      progress.window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(KeepProgressWindowOpen)));
   // No range is set: the default 0 to 100 takes the percentages as they are.
   SendMessageW(progress.window, PBM_SETPOS, 0, 0);
   bringToTop(mainWindow);
   bringToTop(progress.window);
 }
 
-void progressSet(void*, std::uint32_t position) {
+// The taskbar button changes only with the percentage, not with each of the 1881 blocks.
+void progressSet(void* context, std::uint32_t position) {
+  if (sequence.running && position != sequence.taskbarPosition) {
+    sequence.taskbarPosition = position;
+    showTaskbarProgress(context, TaskbarProgress::Normal, position);
+  }
   if (progress.window == nullptr) {
     return;
   }
@@ -93,34 +153,65 @@ void progressClose(void*) {
   progress = ProgressState{};
 }
 
-void reportError(void*, const char16_t* message, const char16_t* caption, std::int32_t errorValue,
-                 std::uint32_t systemError) {
+// The taskbar button shows the failure until the box is dismissed.
+void reportError(void* context, const char16_t* message, const char16_t* caption,
+                 std::int32_t errorValue, std::uint32_t systemError) {
+  const bool wasWriting = sequence.running;
+  if (wasWriting) {
+    stopWriting(context);
+    showTaskbarProgress(context, TaskbarProgress::Error, sequence.taskbarPosition);
+  }
   ReportError(message, caption, errorValue, systemError);
+  if (wasWriting) {
+    endSequence(context);
+  }
 }
 
 // The link stays open, but Update stays disabled: another update needs the unit to be
 // connected anew.
-void succeeded(void*) {
+void succeeded(void* context) {
   EnableWindow(GetDlgItem(mainWindow, IDC_UPDATE), FALSE);
   RefreshVersionDisplay();
   char16_t text[MESSAGE_BUFFER_UNITS];
   loadMessage(MSG_UPDATE_SUCCEEDED, text);
   SetDlgItemTextW(mainWindow, IDC_STATUS_PANEL, wide(text));
+  stopWriting(context);
+  endSequence(context);
 }
 
-// Device events are handled while a question box is open, so the detection of a unit
-// swapped in meanwhile has already shown what it shows for that unit; nothing is added.
+// Only a unit that detection left open gets here: one accepted without target, or one
+// whose identification failed at its arrival, swapped in while a question was open (or
+// already there when an Update command came with the button disabled). Detection has
+// already run for it, since the question's device events were handled when its box
+// closed: the dialog shows what detection shows for that unit, and the link is as
+// detection left it. There is nothing to add.
 void refused(void*) {}
 
-void sequenceStarts(void*) {}
+void sequenceStarts(void* context) {
+  HoldDeviceNotifications();
+  sequence = Sequence{true, 0};
+  const UpdateSignals& signals = signalsOf(context);
+  signals.keepSystemAwake(signals.context, true);
+  showTaskbarProgress(context, TaskbarProgress::Normal, 0);
+}
 
-const UpdatePort WINDOWS_UPDATE_PORT = {
-    nullptr,     ask,       progressOpen, progressSet,    progressClose,
-    reportError, succeeded, refused,      sequenceStarts, sleepUntilDeadline,
-};
+void waitUntil(void*, std::uint64_t deadlineMicroseconds) {
+  waitHandlingMessages(mainWindow, deadlineMicroseconds);
+}
 
 }  // namespace
 
-const UpdatePort& windowsUpdatePort() { return WINDOWS_UPDATE_PORT; }
+UpdatePort windowsUpdatePort(const UpdateSignals& signals) {
+  return UpdatePort{const_cast<UpdateSignals*>(&signals),
+                    ask,
+                    progressOpen,
+                    progressSet,
+                    progressClose,
+                    reportError,
+                    succeeded,
+                    refused,
+                    sequenceStarts,
+                    waitUntil};
+}
 
 }  // namespace esc

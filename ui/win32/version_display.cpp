@@ -56,7 +56,7 @@ void ReportError(const char16_t* message, const char16_t* caption, std::int32_t 
   char16_t text[MESSAGE_BUFFER_UNITS];
   loadMessage(MSG_ERROR_CODE_LINE, codeLineFormat);
   composeErrorText(message, codeLineFormat, errorValue, systemError, text, MESSAGE_BUFFER_UNITS);
-  MessageBoxW(mainWindow, wide(text), wide(caption), MB_OK | MB_ICONERROR);
+  ShowMessageBox(text, caption, MB_OK | MB_ICONERROR);
 
   char16_t notice[MESSAGE_BUFFER_UNITS];
   loadMessage(MSG_UPDATE_FAILED_NOTICE, notice);

@@ -1,0 +1,421 @@
+#include "ui/cli/cli_program.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "device/hid_platform.h"
+#include "resources/message_ids.h"
+#include "ui/cli/cli_session.h"
+#include "ui/cli/cli_text.h"
+#include "ui/cli/unit_discovery.h"
+#include "ui/texts.h"
+
+namespace esc::cli {
+namespace {
+
+using nlohmann::json;
+
+// How often a wait without notifications looks for the unit again, and the longest a
+// wait with notifications goes without looking (an event may be missed).
+constexpr std::uint32_t RESCAN_MS = 500;
+
+// Heading, blank line and instructions: each part fits one message buffer.
+constexpr std::size_t PANEL_TEXT_UNITS = 2 * MESSAGE_BUFFER_UNITS + 4;
+
+std::string versionText(void (*format)(std::uint32_t, char16_t (&)[VERSION_TEXT_UNITS]),
+                        std::uint32_t version) {
+  char16_t text[VERSION_TEXT_UNITS];
+  format(version, text);
+  return toUtf8(text);
+}
+
+std::string hexText(std::uint32_t value) {
+  static const char DIGITS[] = "0123456789abcdef";
+  std::string text = "0x";
+  for (int shift = 28; shift >= 0; shift -= 4) {
+    text += DIGITS[(value >> shift) & 0xFu];
+  }
+  return text;
+}
+
+// Waits for a change on the bus (or the rescan interval), within the --wait limit. False
+// once the limit has passed.
+bool waitForChange(const Session& session, std::uint64_t deadline) {
+  const std::uint64_t now = session.now();
+  std::uint32_t timeoutMs = RESCAN_MS;
+  if (session.arguments.waitSeconds != 0) {
+    if (now >= deadline) {
+      return false;
+    }
+    timeoutMs = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(RESCAN_MS, (deadline - now + 999) / 1000));
+  }
+  const HotplugSource& hotplug = session.environment.hotplug;
+  hotplug.waitForChange(hotplug.context, timeoutMs);
+  return true;
+}
+
+// Calls `look` until it finds what it looks for; with --wait it looks again after every
+// device change until the wait's limit, otherwise once.
+template <typename Look>
+bool lookFor(const Session& session, Look look) {
+  if (look()) {
+    return true;
+  }
+  if (!session.arguments.wait) {
+    return false;
+  }
+  if (!session.arguments.json) {
+    session.line(Stream::Err, messageText(MSG_CLI_WAITING));
+  }
+  const std::uint64_t deadline =
+      session.now() + std::uint64_t{session.arguments.waitSeconds} * 1000000u;
+  while (waitForChange(session, deadline)) {
+    if (look()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void usageError(const Session& session, const std::string& text) {
+  session.line(Stream::Err, text);
+}
+
+// With --device, the named path must be a unit; without --wait at once.
+bool checkDevice(const Session& session, const HidPlatform& base, int& status) {
+  const CliArguments& arguments = session.arguments;
+  if (!arguments.deviceGiven) {
+    return true;
+  }
+  const std::u16string path = fromUtf8(arguments.devicePath);
+  DeviceCheck check = DeviceCheck::NoDevice;
+  lookFor(session, [&] {
+    check = checkDevicePath(base, path, session.environment.devicePathsIgnoreCase);
+    return check == DeviceCheck::Unit;
+  });
+  switch (check) {
+    case DeviceCheck::Unit:
+      return true;
+    case DeviceCheck::NoDevice:
+      usageError(session, "escupdate: --device " + arguments.devicePath +
+                              ": no HID device (hidraw node) has this path");
+      status = arguments.wait ? EXIT_NO_UNIT : EXIT_USAGE;
+      return false;
+    case DeviceCheck::NotAUnit:
+      usageError(session, "escupdate: --device " + arguments.devicePath +
+                              ": this HID device is no programming unit");
+      status = arguments.wait ? EXIT_NO_UNIT : EXIT_USAGE;
+      return false;
+    case DeviceCheck::ListUnavailable:
+      break;
+  }
+  status = EXIT_NO_UNIT;
+  return false;
+}
+
+int listVerb(const Session& session) {
+  std::vector<UnitEntry> units;
+  const bool found = lookFor(session, [&] {
+    findUnits(hidPlatform(), units);
+    return !units.empty();
+  });
+  if (session.arguments.json) {
+    json list = json::array();
+    for (const UnitEntry& unit : units) {
+      list.push_back({{"path", toUtf8(unit.path)},
+                      {"productId", unit.productId},
+                      {"label", toUtf8(unitTypeLabel(unit.productId))}});
+    }
+    session.json({{"units", list}});
+  } else {
+    for (const UnitEntry& unit : units) {
+      session.line(Stream::Out, unitLine(unit.path, unit.productId));
+    }
+    if (!found) {
+      session.line(Stream::Err, panelText(DetectionOutcome::NoUnit));
+    }
+  }
+  return found ? EXIT_OK : EXIT_NO_UNIT;
+}
+
+std::string targetVersionText(std::uint16_t version) {
+  char16_t text[VERSION_TEXT_UNITS];
+  formatEscFirmwareVersion(version, text);
+  return toUtf8(text);
+}
+
+// The classification and the image an update would write, as text lines and JSON.
+void describeController(const Session& session, const Detection& detection,
+                        const UpdateTarget& target, std::vector<std::string>& lines, json& fields) {
+  const bool identified = detection.outcome == DetectionOutcome::Supported ||
+                          detection.outcome == DetectionOutcome::AcceptedWithoutTarget ||
+                          detection.outcome == DetectionOutcome::Incompatible;
+  const std::uint32_t model = detection.modelCode;
+  const FormatArgument modelArgument[] = {numberArgument(model)};
+  json classification = nullptr;
+  json image = nullptr;
+  switch (detection.outcome) {
+    case DetectionOutcome::Supported: {
+      const FormatArgument arguments[] = {numberArgument(model), numberArgument(target.type),
+                                          numberArgument(target.rating),
+                                          numberArgument(target.cells)};
+      lines.push_back(formattedMessage(MSG_CLI_MODEL_SUPPORTED, arguments, 4));
+      classification = {{"result", "supported"},
+                        {"type", target.type},
+                        {"rating", target.rating},
+                        {"cells", target.cells},
+                        {"targetVersion", targetVersionText(target.targetVersion)}};
+      const std::uint16_t imageId = selectFirmwareImage(target);
+      const FirmwareImage loaded = session.environment.loadImage(imageId);
+      const bool present = loaded.data != nullptr && loaded.size != 0;
+      const FormatArgument imageArguments[] = {numberArgument(imageId),
+                                               numberArgument(loaded.size)};
+      lines.push_back(formattedMessage(present ? MSG_CLI_IMAGE : MSG_CLI_IMAGE_MISSING,
+                                       imageArguments, present ? 2 : 1));
+      image = {{"id", imageId}, {"present", present}};
+      if (present) image["size"] = loaded.size;
+      break;
+    }
+    case DetectionOutcome::AcceptedWithoutTarget:
+      lines.push_back(formattedMessage(MSG_CLI_MODEL_NO_TARGET, modelArgument, 1));
+      lines.push_back(messageText(MSG_CLI_IMAGE_NONE));
+      classification = {{"result", "accepted-without-target"}};
+      break;
+    case DetectionOutcome::Incompatible:
+      lines.push_back(formattedMessage(MSG_CLI_MODEL_INCOMPATIBLE, modelArgument, 1));
+      lines.push_back(messageText(MSG_CLI_IMAGE_NONE));
+      classification = {{"result", "incompatible"}};
+      break;
+    default:
+      lines.push_back(messageText(MSG_CLI_MODEL_NONE));
+      lines.push_back(messageText(MSG_CLI_IMAGE_NONE));
+      break;
+  }
+  fields["modelCode"] = identified ? json(hexText(model)) : json(nullptr);
+  fields["classification"] = classification;
+  fields["image"] = image;
+}
+
+int infoVerb(const Session& session) {
+  HidLink link;
+  UpdateTarget target{};
+  const Detection detection = detectUnit(session, link, target);
+  json fields = json::object();
+  fields["unit"] = detection.unitFound ? json{{"path", toUtf8(detection.path)},
+                                              {"productId", detection.productId},
+                                              {"label", toUtf8(unitTypeLabel(detection.productId))}}
+                                       : json(nullptr);
+  const std::array<VersionRow, 3> rows = versionRows(link);
+  fields["rows"] = rowsJson(rows);
+  fields["outcome"] = outcomeName(detection.outcome);
+  std::vector<std::string> lines;
+  describeController(session, detection, target, lines, fields);
+  close(link);
+
+  const bool human = !session.arguments.json;
+  if (human) {
+    if (detection.unitFound) {
+      session.line(Stream::Out, unitLine(detection.path, detection.productId));
+    }
+    printRows(session, rows);
+    for (const std::string& text : lines) {
+      session.line(Stream::Out, text);
+    }
+    session.line(Stream::Out, "");
+  }
+  int status = EXIT_OK;
+  if (detection.outcome == DetectionOutcome::Supported) {
+    const std::string ready = messageText(MSG_READY);
+    fields["status"] = ready;
+    if (human) session.line(Stream::Out, ready);
+  } else {
+    status = reportNotUpdatable(session, detection.outcome, fields);
+  }
+  if (!human) {
+    session.json(fields);
+  }
+  // info has done its job when it could tell about a unit, whatever the unit is.
+  return detection.unitFound ? EXIT_OK : status;
+}
+
+}  // namespace
+
+void Session::write(Stream stream, const std::string& text) const {
+  environment.console.write(environment.console.context, stream, text);
+}
+
+void Session::json(const nlohmann::json& value) const {
+  // Every text put in was converted from UTF-16, so it is valid UTF-8; replace is a guard.
+  line(Stream::Out, value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+std::uint64_t Session::now() const {
+  const HidPlatform& platform = hidPlatform();
+  return platform.nowMicroseconds(platform.context);
+}
+
+Detection detectUnit(const Session& session, HidLink& link, UpdateTarget& target) {
+  std::int32_t result = LINK_NO_UNIT;
+  lookFor(session, [&] {
+    result = open(link);
+    return result != LINK_NO_UNIT && result != LINK_UNAVAILABLE;
+  });
+  Detection detection;
+  detection.unitFound = link.devicePath != nullptr;
+  if (detection.unitFound) {
+    detection.path = link.devicePath.get();
+    detection.productId = link.productId;
+  }
+  detection.modelCode = escModelCode(link);
+  detection.outcome = result == LINK_OK ? classifyOpenUnit(link, target) : DetectionOutcome::NoUnit;
+  if (!keepsLinkOpen(detection.outcome)) {
+    close(link);
+  }
+  return detection;
+}
+
+std::array<VersionRow, 3> versionRows(const HidLink& link) {
+  if (!isOpen(link)) {
+    const std::string none = toUtf8(NO_LINK_VERSION_TEXT);
+    return {VersionRow{messageText(MSG_LABEL_UNIT), none, false},
+            VersionRow{messageText(MSG_LABEL_BOOTLOADER), none, false},
+            VersionRow{messageText(MSG_LABEL_ESC), none, false}};
+  }
+  char16_t esc[VERSION_TEXT_UNITS];
+  formatEscFirmwareVersion(escFirmwareVersion(link), esc);
+  return {VersionRow{toUtf8(unitTypeLabel(link.productId)),
+                     versionText(formatUnitVersion, link.unitFirmwareVersion), true},
+          VersionRow{messageText(MSG_LABEL_BOOTLOADER),
+                     versionText(formatBootloaderVersion, escBootloaderVersion(link)), true},
+          VersionRow{messageText(MSG_LABEL_ESC), toUtf8(esc), true}};
+}
+
+std::string panelText(DetectionOutcome outcome) {
+  char16_t heading[MESSAGE_BUFFER_UNITS];
+  char16_t instructions[MESSAGE_BUFFER_UNITS];
+  char16_t text[PANEL_TEXT_UNITS];
+  loadMessage(headingOf(outcome), heading);
+  loadMessage(MSG_INSTRUCTIONS, instructions);
+  composeStatusWithInstructions(heading, instructions, text, PANEL_TEXT_UNITS);
+  return toUtf8(text);
+}
+
+std::string outcomeName(DetectionOutcome outcome) {
+  switch (outcome) {
+    case DetectionOutcome::NoUnit:
+      return "no-unit";
+    case DetectionOutcome::WrongMode:
+      return "wrong-mode";
+    case DetectionOutcome::NoUpdatableEsc:
+      return "no-updatable-esc";
+    case DetectionOutcome::Supported:
+      return "supported";
+    case DetectionOutcome::AcceptedWithoutTarget:
+      return "accepted-without-target";
+    case DetectionOutcome::Incompatible:
+      break;
+  }
+  return "incompatible";
+}
+
+int reportNotUpdatable(const Session& session, DetectionOutcome outcome, json& fields) {
+  const bool human = !session.arguments.json;
+  if (outcome == DetectionOutcome::AcceptedWithoutTarget) {
+    const std::string text = messageText(MSG_CLI_NO_TARGET);
+    fields["status"] = text;
+    if (human) session.line(Stream::Err, text);
+    return EXIT_UNSUPPORTED;
+  }
+  if (outcome == DetectionOutcome::Incompatible) {
+    char16_t format[MESSAGE_BUFFER_UNITS];
+    char16_t text[MESSAGE_BUFFER_UNITS];
+    loadMessage(MSG_INCOMPATIBLE, format);
+    formatIncompatibleText(format, text, MESSAGE_BUFFER_UNITS);
+    const std::string caption = messageText(MSG_INCOMPATIBLE_CAPTION);
+    fields["box"] = {{"caption", caption}, {"text", toUtf8(text)}};
+    if (human) {
+      session.line(Stream::Err, caption);
+      session.line(Stream::Err, toUtf8(text));
+      session.line(Stream::Err, "");
+    }
+  }
+  const MessageId heading = headingOf(outcome);
+  const std::string panel = panelText(outcome);
+  fields["heading"] = {{"id", heading}, {"text", messageText(heading)}};
+  fields["status"] = panel;
+  if (human) session.line(Stream::Err, panel);
+  return outcome == DetectionOutcome::Incompatible ? EXIT_UNSUPPORTED : EXIT_NO_UNIT;
+}
+
+json rowsJson(const std::array<VersionRow, 3>& rows) {
+  json list = json::array();
+  for (const VersionRow& row : rows) {
+    list.push_back({{"label", row.label}, {"version", row.value}, {"enabled", row.enabled}});
+  }
+  return list;
+}
+
+void printRows(const Session& session, const std::array<VersionRow, 3>& rows) {
+  for (const VersionRow& row : rows) {
+    session.line(Stream::Out, row.label + ": " + row.value);
+  }
+}
+
+std::string unitLine(const std::u16string& path, std::uint16_t productId) {
+  const FormatArgument id[] = {numberArgument(productId)};
+  return toUtf8(path) + " (" + toUtf8(unitTypeLabel(productId)) + ", " +
+         formattedMessage(MSG_CLI_PRODUCT_ID, id, 1) + ")";
+}
+
+int runCommand(const CliArguments& arguments, const CliEnvironment& environment) {
+  const Session session{arguments, environment};
+  if (arguments.help || arguments.verb == Verb::Help) {
+    const Verb topic = arguments.verb == Verb::Help ? arguments.helpVerb : arguments.verb;
+    session.write(Stream::Out, helpText(topic));
+    return EXIT_OK;
+  }
+  const HidPlatform& base = hidPlatform();
+  int status = EXIT_OK;
+  if (!checkDevice(session, base, status)) {
+    return status;
+  }
+  DeviceFilter filter{&base, fromUtf8(arguments.devicePath), environment.devicePathsIgnoreCase};
+  const HidPlatform restricted = restrictToDevice(filter);
+  if (arguments.deviceGiven) {
+    setHidPlatform(&restricted);
+  }
+  switch (arguments.verb) {
+    case Verb::List:
+      status = listVerb(session);
+      break;
+    case Verb::Info:
+      status = infoVerb(session);
+      break;
+    case Verb::Update:
+      status = updateVerb(session);
+      break;
+    case Verb::None:
+    case Verb::Help:
+      break;
+  }
+  if (arguments.deviceGiven) {
+    setHidPlatform(&base);
+  }
+  return status;
+}
+
+std::string interruptedText(bool json) {
+  const std::string notice = messageText(MSG_CLI_INTERRUPTED);
+  if (!json) {
+    return "\n" + notice + "\n";
+  }
+  const nlohmann::json outcome = {{"event", "outcome"},
+                                  {"result", "interrupted"},
+                                  {"exitCode", EXIT_INTERRUPTED},
+                                  {"interrupted", true},
+                                  {"message", notice}};
+  return outcome.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace esc::cli

@@ -1,0 +1,349 @@
+// The update verb: the window's update sequence (runUpdate) with its questions on the
+// terminal, its progress as a bar or as lines, and its outcome as the window shows it.
+#include <algorithm>
+#include <cctype>
+
+#include "device/hid_platform.h"
+#include "resources/message_ids.h"
+#include "ui/cli/cli_program.h"
+#include "ui/cli/cli_session.h"
+#include "ui/cli/cli_text.h"
+#include "ui/texts.h"
+#include "updater/run_update.h"
+
+namespace esc::cli {
+namespace {
+
+using nlohmann::json;
+
+// Pauses are slept in slices of this length, so that an interruption is answered within
+// it even during the long pause after the erase.
+constexpr std::uint64_t INTERRUPT_CHECK_MICROSECONDS = 50000;
+constexpr int BAR_WIDTH = 30;
+// The error text, its CR LF and the code line: well within two message buffers.
+constexpr std::size_t ERROR_TEXT_UNITS = 2 * MESSAGE_BUFFER_UNITS;
+
+enum class End { None, Failed, Succeeded, Refused };
+
+struct UpdateRun {
+  UpdateRun(const Session& runSession, HidLink& runLink, UpdateTarget& runTarget)
+      : session(runSession), link(runLink), target(runTarget) {}
+
+  const Session& session;
+  HidLink& link;
+  UpdateTarget& target;
+  bool sequenceStarted = false;
+  bool noticeShown = false;
+  End end = End::None;
+  int refusedStatus = EXIT_UNSUPPORTED;
+  json outcome = json::object();
+  // Progress.
+  int lastPercent = -1;
+  std::uint64_t progressStart = 0;
+  std::string drawn;
+  bool barShown = false;
+};
+
+UpdateRun& runOf(void* context) { return *static_cast<UpdateRun*>(context); }
+
+bool human(const UpdateRun& run) { return !run.session.arguments.json; }
+
+bool isYes(std::string answer) {
+  answer.erase(answer.begin(), std::find_if(answer.begin(), answer.end(),
+                                            [](unsigned char c) { return !std::isspace(c); }));
+  while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) {
+    answer.pop_back();
+  }
+  std::transform(answer.begin(), answer.end(), answer.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  // Both languages' words are taken whatever the language of the prompt.
+  return answer == "y" || answer == "yes" || answer == "j" || answer == "ja";
+}
+
+bool ask(void* context, Question, const char16_t* caption, const char16_t* text) {
+  UpdateRun& run = runOf(context);
+  const Session& session = run.session;
+  if (!human(run)) {
+    return true;  // --json requires --yes
+  }
+  session.line(Stream::Out, "");
+  session.line(Stream::Out, toUtf8(caption));
+  session.line(Stream::Out, toUtf8(text));
+  const std::string prompt = messageText(MSG_CLI_CONTINUE_PROMPT) + " ";
+  if (session.arguments.assumeYes) {
+    session.line(Stream::Out, prompt + "y");
+    return true;
+  }
+  session.write(Stream::Out, prompt);
+  std::string answer;
+  const Console& console = session.environment.console;
+  if (!console.readLine(console.context, answer)) {
+    session.line(Stream::Out, "");
+    return false;
+  }
+  return isYes(answer);
+}
+
+void progressOpen(void* context, const char16_t* title) {
+  UpdateRun& run = runOf(context);
+  run.lastPercent = -1;
+  run.drawn.clear();
+  run.barShown = false;
+  run.progressStart = run.session.now();
+  if (human(run)) {
+    run.session.line(Stream::Out, toUtf8(title));
+  }
+}
+
+std::string timeLeft(const UpdateRun& run, std::uint32_t percent) {
+  if (percent == 0 || percent >= 100) {
+    return std::string();
+  }
+  const std::uint64_t elapsed = run.session.now() - run.progressStart;
+  const std::uint64_t left = (elapsed * (100 - percent) / percent + 999999) / 1000000;
+  const FormatArgument arguments[] = {numberArgument(static_cast<std::uint32_t>(left / 60)),
+                                      numberArgument(static_cast<std::uint32_t>(left % 60))};
+  return formattedMessage(MSG_CLI_TIME_LEFT, arguments, 2);
+}
+
+std::string barText(const UpdateRun& run, std::uint32_t percent) {
+  const int filled = static_cast<int>(percent) * BAR_WIDTH / 100;
+  std::string text = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                     std::string(static_cast<std::size_t>(BAR_WIDTH - filled), '-') + "] ";
+  const std::string number = std::to_string(percent);
+  text += std::string(3 - std::min<std::size_t>(3, number.size()), ' ') + number + " %";
+  const std::string left = timeLeft(run, percent);
+  if (!left.empty()) {
+    text += "  " + left;
+  }
+  return text;
+}
+
+// A terminal gets one bar, redrawn in place when its text changes; a file or pipe gets a
+// line per percent.
+void progressSet(void* context, std::uint32_t position) {
+  UpdateRun& run = runOf(context);
+  const Session& session = run.session;
+  const int percent = static_cast<int>(std::min<std::uint32_t>(position, 100));
+  if (!human(run)) {
+    if (percent != run.lastPercent) {
+      session.json({{"event", "progress"}, {"percent", percent}});
+    }
+  } else if (session.environment.console.outputIsTerminal) {
+    const std::string text = barText(run, static_cast<std::uint32_t>(percent));
+    if (text != run.drawn) {
+      const std::size_t pad = run.drawn.size() > text.size() ? run.drawn.size() - text.size() : 0;
+      session.write(Stream::Out, "\r" + text + std::string(pad, ' '));
+      run.drawn = text;
+      run.barShown = true;
+    }
+  } else if (percent != run.lastPercent) {
+    session.line(Stream::Out, std::to_string(percent) + " %");
+  }
+  run.lastPercent = percent;
+}
+
+void progressClose(void* context) {
+  UpdateRun& run = runOf(context);
+  if (run.barShown) {
+    run.session.write(Stream::Out, "\n");
+    run.barShown = false;
+  }
+}
+
+void reportError(void* context, const char16_t* message, const char16_t* caption,
+                 std::int32_t errorValue, std::uint32_t systemError) {
+  UpdateRun& run = runOf(context);
+  char16_t codeLine[MESSAGE_BUFFER_UNITS];
+  char16_t text[ERROR_TEXT_UNITS];
+  loadMessage(MSG_ERROR_CODE_LINE, codeLine);
+  composeErrorText(message, codeLine, errorValue, systemError, text, ERROR_TEXT_UNITS);
+  const std::string notice = messageText(MSG_UPDATE_FAILED_NOTICE);
+  run.end = End::Failed;
+  run.outcome["caption"] = toUtf8(caption);
+  run.outcome["message"] = toUtf8(text);
+  run.outcome["errorValue"] = errorValue;
+  run.outcome["systemError"] = systemError;
+  run.outcome["status"] = notice;
+  if (human(run)) {
+    const Session& session = run.session;
+    session.line(Stream::Err, "");
+    session.line(Stream::Err, toUtf8(caption));
+    session.line(Stream::Err, toUtf8(text));
+    session.line(Stream::Err, "");
+    session.line(Stream::Err, notice);
+  }
+}
+
+void succeeded(void* context) {
+  UpdateRun& run = runOf(context);
+  run.end = End::Succeeded;
+  const std::array<VersionRow, 3> rows = versionRows(run.link);
+  const std::string text = messageText(MSG_UPDATE_SUCCEEDED);
+  run.outcome["rows"] = rowsJson(rows);
+  run.outcome["message"] = text;
+  if (human(run)) {
+    run.session.line(Stream::Out, "");
+    printRows(run.session, rows);
+    run.session.line(Stream::Out, "");
+    run.session.line(Stream::Out, text);
+  }
+}
+
+// The link holds a controller this build does not update: tell what detection tells.
+void refused(void* context) {
+  UpdateRun& run = runOf(context);
+  run.end = End::Refused;
+  const DetectionOutcome outcome = classifyOpenUnit(run.link, run.target);
+  run.outcome["outcome"] = outcomeName(outcome);
+  if (!keepsLinkOpen(outcome)) {
+    close(run.link);
+  }
+  run.refusedStatus = reportNotUpdatable(run.session, outcome, run.outcome);
+}
+
+void sequenceStarts(void* context) {
+  UpdateRun& run = runOf(context);
+  run.sequenceStarted = true;
+  const Interruption& interruption = run.session.environment.interruption;
+  interruption.enterPhase(interruption.context, Phase::Writing);
+}
+
+// The first interruption during the sequence is answered with the notice, once.
+void noticeInterruption(UpdateRun& run) {
+  const Interruption& interruption = run.session.environment.interruption;
+  if (run.noticeShown || !interruption.requested(interruption.context)) {
+    return;
+  }
+  run.noticeShown = true;
+  const std::string notice = messageText(MSG_CLI_INTERRUPT_DEFERRED);
+  if (human(run)) {
+    run.session.line(Stream::Err, (run.barShown ? "\n" : "") + notice);
+    run.drawn.clear();
+  } else {
+    run.session.json({{"event", "notice"}, {"message", notice}});
+  }
+}
+
+void waitUntil(void* context, std::uint64_t deadlineMicroseconds) {
+  UpdateRun& run = runOf(context);
+  const HidPlatform& platform = hidPlatform();
+  for (;;) {
+    noticeInterruption(run);
+    const std::uint64_t now = platform.nowMicroseconds(platform.context);
+    if (now >= deadlineMicroseconds) {
+      return;
+    }
+    platform.sleepUntil(platform.context,
+                        std::min(deadlineMicroseconds, now + INTERRUPT_CHECK_MICROSECONDS));
+  }
+}
+
+const UpdatePort CLI_UPDATE_PORT = {
+    nullptr,     ask,       progressOpen, progressSet,    progressClose,
+    reportError, succeeded, refused,      sequenceStarts, waitUntil,
+};
+
+const char* resultName(End end, int status) {
+  switch (end) {
+    case End::Succeeded:
+      return "succeeded";
+    case End::Failed:
+      return status == EXIT_UNSUPPORTED ? "unsupported" : "failed";
+    case End::Refused:
+      return "unsupported";
+    case End::None:
+      break;
+  }
+  return "declined";
+}
+
+int finishUpdate(UpdateRun& run, const ImageLoader loadImage) {
+  const Session& session = run.session;
+  // An interruption after the last pause still gets its notice before the outcome.
+  noticeInterruption(run);
+  int status = EXIT_DECLINED;
+  switch (run.end) {
+    case End::Succeeded:
+      status = EXIT_OK;
+      break;
+    case End::Failed: {
+      // A failure before the lock request sent nothing: the image for this controller is
+      // not in this build (the link was open when the update began).
+      const bool imageMissing =
+          !run.sequenceStarted && loadImage(selectFirmwareImage(run.target)).data == nullptr;
+      status = imageMissing ? EXIT_UNSUPPORTED : EXIT_FAILED;
+      break;
+    }
+    case End::Refused:
+      status = run.refusedStatus;
+      break;
+    case End::None: {
+      const std::string text = messageText(MSG_CLI_CANCELLED);
+      run.outcome["message"] = text;
+      if (human(run)) session.line(Stream::Err, text);
+      break;
+    }
+  }
+  const Interruption& interruption = session.environment.interruption;
+  const bool interrupted = interruption.requested(interruption.context);
+  const char* result = resultName(run.end, status);
+  if (interrupted) {
+    status = EXIT_INTERRUPTED;
+  }
+  if (!human(run)) {
+    json line = {{"event", "outcome"},
+                 {"result", result},
+                 {"exitCode", status},
+                 {"interrupted", interrupted}};
+    line.update(run.outcome);
+    session.json(line);
+  }
+  return status;
+}
+
+}  // namespace
+
+int updateVerb(const Session& session) {
+  const CliArguments& arguments = session.arguments;
+  if (arguments.json && !arguments.assumeYes) {
+    session.line(Stream::Err, "escupdate: update --json asks no questions: give --yes as well");
+    return EXIT_USAGE;
+  }
+  if (!arguments.assumeYes && !session.environment.console.inputIsTerminal) {
+    session.line(Stream::Err,
+                 "escupdate: update: standard input is no terminal to answer the questions on; "
+                 "give --yes to answer them with yes");
+    return EXIT_USAGE;
+  }
+  HidLink link;
+  UpdateTarget target{};
+  const Detection detection = detectUnit(session, link, target);
+  if (detection.outcome != DetectionOutcome::Supported) {
+    json fields = {{"event", "outcome"}, {"outcome", outcomeName(detection.outcome)}};
+    const int status = reportNotUpdatable(session, detection.outcome, fields);
+    close(link);
+    if (arguments.json) {
+      fields["result"] = status == EXIT_UNSUPPORTED ? "unsupported" : "no-unit";
+      fields["exitCode"] = status;
+      fields["interrupted"] = false;
+      session.json(fields);
+    }
+    return status;
+  }
+  if (!arguments.json) {
+    session.line(Stream::Out, unitLine(detection.path, detection.productId));
+    printRows(session, versionRows(link));
+  }
+  UpdateRun run{session, link, target};
+  UpdatePort port = CLI_UPDATE_PORT;
+  port.context = &run;
+  runUpdate(link, target, port, session.environment.loadImage);
+  const Interruption& interruption = session.environment.interruption;
+  interruption.enterPhase(interruption.context, Phase::Finished);
+  const int status = finishUpdate(run, session.environment.loadImage);
+  close(link);
+  return status;
+}
+
+}  // namespace esc::cli
