@@ -1,7 +1,7 @@
 // Building buses and devices, plugging them in and out, and reading the log.
 #include <algorithm>
 #include <cstddef>
-#include <cstdio>
+#include <string>
 #include <utility>
 
 #include "device/report_layout.h"
@@ -15,18 +15,20 @@ constexpr std::uint16_t SUPPORTED_ESC_FIRMWARE = 0x0100;
 constexpr std::uint32_t SUPPORTED_BOOTLOADER_VERSION = 0x00000102;
 constexpr std::uint32_t SUPPORTED_UNIT_FIRMWARE = 0x01000203;
 
+// Four lowercase hex digits, as ids appear in interface paths.
+std::u16string hex4(std::uint16_t value) {
+  static constexpr char16_t DIGITS[] = u"0123456789abcdef";
+  std::u16string text;
+  for (unsigned shift = 16; shift != 0; shift -= 4) {
+    text += DIGITS[(unsigned{value} >> (shift - 4)) & 0xFu];
+  }
+  return text;
+}
+
 // Shaped like a Windows HID interface path, so the demo's removal notifications look real.
 std::u16string interfacePath(std::uint16_t vendorId, std::uint16_t productId) {
-  char text[96];
-  std::snprintf(text, sizeof text,
-                "\\\\?\\hid#vid_%04x&pid_%04x#7&2f1e3d4c&0&0000#"
-                "{4d1e55b2-f16f-11cf-88cb-001111000030}",
-                static_cast<unsigned>(vendorId), static_cast<unsigned>(productId));
-  std::u16string path;
-  for (const char* c = text; *c != '\0'; ++c) {
-    path.push_back(static_cast<char16_t>(*c));
-  }
-  return path;
+  return u"\\\\?\\hid#vid_" + hex4(vendorId) + u"&pid_" + hex4(productId) +
+         u"#7&2f1e3d4c&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
 }
 
 char16_t lowerAscii(char16_t c) {

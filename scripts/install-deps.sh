@@ -9,6 +9,9 @@ set -euo pipefail
 packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev
   clang-format g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   python3)
+# Fuzzing with clang's libFuzzer, clang-tidy and valgrind's memcheck (scripts/fuzz.sh,
+# scripts/tidy.sh, scripts/valgrind.sh).
+packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 valgrind)
 # The Linux backend lists hidraw nodes and follows hot-plug events with libudev.
 packages+=(libudev-dev)
 if [[ "${1:-}" == "--wine" ]]; then

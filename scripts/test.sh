@@ -12,6 +12,12 @@ cmake --preset native >/dev/null
 cmake --build --preset native -j "$jobs"
 ctest --preset native -j "$jobs"
 
+# Hardening: the native suite under memcheck, every fuzz target for a bounded time, and
+# clang-tidy over the portable core and the Windows code.
+scripts/valgrind.sh
+scripts/fuzz.sh 60
+scripts/tidy.sh
+
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ struct LogoSizeCase {
   std::int32_t width;
   std::int32_t height;
 };
+
+// Cases print by name, so that a test's description is no dump of a record's padding.
+void PrintTo(const LogoSizeCase& c, std::ostream* out) { *out << c.name; }
 
 class LogoSize : public ::testing::TestWithParam<LogoSizeCase> {};
 
@@ -93,6 +97,8 @@ struct ProgressCase {
   std::int32_t x;
   std::int32_t y;
 };
+
+void PrintTo(const ProgressCase& c, std::ostream* out) { *out << c.name; }
 
 class ProgressPlacement : public ::testing::TestWithParam<ProgressCase> {};
 
@@ -227,6 +233,8 @@ struct PathCase {
   std::u16string second;
   bool same;
 };
+
+void PrintTo(const PathCase& c, std::ostream* out) { *out << c.name; }
 
 class DevicePathMatch : public ::testing::TestWithParam<PathCase> {};
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ios>
+#include <ostream>
 #include <vector>
 
 #include "tests/updater/update_session.h"
@@ -15,6 +17,11 @@ struct ModelCase {
   std::uint32_t modelCode;
   std::uint16_t imageId;
 };
+
+// Cases print readably, so that a test's description is no dump of a record's padding.
+void PrintTo(const ModelCase& c, std::ostream* out) {
+  *out << "model 0x" << std::hex << c.modelCode << std::dec << ", image " << c.imageId;
+}
 
 class FullUpdateTest : public RunUpdateTest, public testing::WithParamInterface<ModelCase> {};
 
@@ -152,6 +159,10 @@ struct VersionCase {
   bool asks;
 };
 
+void PrintTo(const VersionCase& c, std::ostream* out) {
+  *out << "installed 0x" << std::hex << c.installed << std::dec << (c.asks ? ", asks" : "");
+}
+
 class VersionQuestionTest : public RunUpdateTest,
                             public testing::WithParamInterface<VersionCase> {};
 
@@ -193,6 +204,8 @@ struct FailureCase {
   std::uint32_t systemError;
   bool progressShown;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 
 class FailureTest : public RunUpdateTest, public testing::WithParamInterface<FailureCase> {};
 

@@ -127,9 +127,10 @@ inline sim::Fault withByte3(sim::Fault fault, std::uint8_t byte3) {
 // constants, so that a constant holding the wrong number is caught.
 inline std::u16string english(MessageId id) { return catalogueText(Language::English, id); }
 
-class RunUpdateTest : public testing::Test {
- protected:
-  void SetUp() override {
+// One supported unit on an installed bus, a link, a target and a recording port: what one
+// update needs. Built fresh for every test, or for every cell of a table that runs many.
+struct UpdateSession {
+  UpdateSession() {
     setMessageLanguage(Language::English);
     unit = sim::installSupportedUnit(bus);
     recorder.link = &link;
@@ -137,11 +138,14 @@ class RunUpdateTest : public testing::Test {
     recorder.target = &target;
   }
 
-  // The bus goes with the fixture, so it must not stay installed as the platform.
-  void TearDown() override {
+  // The bus goes with the session, so it must not stay installed as the platform.
+  ~UpdateSession() {
     close(link);
     setHidPlatform(nullptr);
   }
+
+  UpdateSession(const UpdateSession&) = delete;
+  UpdateSession& operator=(const UpdateSession&) = delete;
 
   // Opens the link and classifies the unit's controller as the dialog does.
   void connect() {
@@ -195,5 +199,7 @@ class RunUpdateTest : public testing::Test {
                   recordSequenceStart, recordWait};
   std::size_t writesBeforeUpdate = 0;
 };
+
+class RunUpdateTest : public testing::Test, public UpdateSession {};
 
 }  // namespace esc::test

@@ -93,7 +93,7 @@ const UpdateSignals WINDOWS_UPDATE_SIGNALS = {nullptr, keepSystemAwake, showTask
 
 }  // namespace
 
-const UpdateSignals& windowsUpdateSignals() { return WINDOWS_UPDATE_SIGNALS; }
+const UpdateSignals& windowsUpdateSignals() noexcept { return WINDOWS_UPDATE_SIGNALS; }
 
 void releaseUpdateSignals() {
   if (taskbar.list != nullptr) {

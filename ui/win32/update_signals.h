@@ -23,7 +23,7 @@ struct UpdateSignals {
 };
 
 // The platform's: the thread's execution state, and the shell's taskbar list.
-const UpdateSignals& windowsUpdateSignals();
+const UpdateSignals& windowsUpdateSignals() noexcept;
 
 // Releases the taskbar list and what it loaded; called once the dialog has ended.
 void releaseUpdateSignals();
