@@ -200,6 +200,9 @@ std::size_t addDevice(Bus& bus, Device device);
 // A programming unit with a supported ESC: model code 0x110FA0D2, ESC firmware 1.0,
 // bootloader 1.2, unit firmware 1.2.3, product id 1, 60-byte reports.
 Device makeSupportedUnit();
+// The same unit without its flash, for code that only reads what the unit reports: the
+// settings' defaults, made on every parse of a settings text, need none of its 128 KB.
+Device makeSupportedUnitWithoutFlash();
 Device makeOtherDevice(std::uint16_t vendorId, std::uint16_t productId, std::u16string path);
 // One supported unit on a bus installed as the platform; returns the unit's index.
 std::size_t installSupportedUnit(Bus& bus);

@@ -155,7 +155,7 @@ bool applyOption(const char* variable, const std::string& text, UnitSettings& se
 }  // namespace
 
 UnitSettings defaultSettings() {
-  const Device unit = makeSupportedUnit();
+  const Device unit = makeSupportedUnitWithoutFlash();
   HidLink view;
   std::copy(std::begin(unit.identity.escInfo), std::end(unit.identity.escInfo), view.escInfo);
   std::copy(std::begin(unit.identity.escIdent), std::end(unit.identity.escIdent), view.escIdent);

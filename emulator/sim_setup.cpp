@@ -71,7 +71,7 @@ std::size_t addDevice(Bus& bus, Device device) {
   return bus.devices.size() - 1;
 }
 
-Device makeSupportedUnit() {
+Device makeSupportedUnitWithoutFlash() {
   Device unit;
   unit.kind = DeviceKind::ProgrammingUnit;
   unit.vendorId = UNIT_VENDOR_ID;
@@ -83,6 +83,11 @@ Device makeSupportedUnit() {
   writeLe16(unit.identity.escInfo + 4, SUPPORTED_ESC_FIRMWARE);
   writeLe32(unit.identity.escIdent, SUPPORTED_MODEL_CODE);
   writeLe32(unit.identity.escIdent + 4, SUPPORTED_BOOTLOADER_VERSION);
+  return unit;
+}
+
+Device makeSupportedUnit() {
+  Device unit = makeSupportedUnitWithoutFlash();
   unit.bootloader.flash.assign(DEFAULT_FLASH_SIZE, 0x00);
   return unit;
 }

@@ -87,7 +87,7 @@ void runOneInput(const std::uint8_t* data, std::size_t size) {
     lookup.set.push_back(input.ConsumeBool());
     lookup.values.push_back(input.ConsumeRandomLengthString(MAX_TEXT_BYTES));
   }
-  // Built once: the default settings come from an emulated unit with its whole flash.
+  // Built once: the defaults are the same for every input.
   static const UnitSettings DEFAULTS = defaultSettings();
   UnitSettings settings = DEFAULTS;
   std::string error;
