@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "ui/cli/shown_argument.h"
+
 namespace esc::cli {
 namespace {
 
@@ -59,10 +61,19 @@ struct Parser {
   std::size_t next;
   CliArguments& arguments;
   std::string& error;
+  // -y, --yes or --assume-yes as typed, so that a refusal of it names what the user wrote.
+  std::string yesWord;
 
   bool fail(const std::string& text) {
     error = text;
     return false;
+  }
+
+  // An error about one argument: the argument first, as the user can read it. An empty
+  // one (an unset shell variable, say) is shown as '' rather than vanish from the line.
+  bool failAt(const std::string& word, const std::string& text) {
+    return fail("escupdate: " + (word.empty() ? std::string("''") : shownArgument(word)) + ": " +
+                text);
   }
 
   bool option(const std::string& word) {
@@ -73,6 +84,7 @@ struct Parser {
     const bool flag = !hasValue;
     if ((name == "-y" || name == "--yes" || name == "--assume-yes") && flag) {
       arguments.assumeYes = true;
+      yesWord = word;
     } else if (name == "--json" && flag) {
       arguments.json = true;
     } else if ((name == "-h" || name == "--help") && flag) {
@@ -81,8 +93,8 @@ struct Parser {
       arguments.wait = true;
       arguments.waitSeconds = 0;
       if (hasValue && !parseSeconds(value, arguments.waitSeconds)) {
-        return fail("escupdate: " + word + ": the wait is a whole number of seconds from 1 to " +
-                    std::to_string(MAX_WAIT_SECONDS));
+        return failAt(word, "the wait is a whole number of seconds from 1 to " +
+                                std::to_string(MAX_WAIT_SECONDS));
       }
     } else if (name == "--device") {
       if (!hasValue) {
@@ -92,7 +104,7 @@ struct Parser {
         value = words[next++];
       }
       if (value.empty()) {
-        return fail("escupdate: " + word + ": the device path is empty");
+        return failAt(word, "the device path is empty");
       }
       arguments.deviceGiven = true;
       arguments.devicePath = value;
@@ -101,9 +113,9 @@ struct Parser {
       arguments.simulateSettings = value;
     } else if (name == "-y" || name == "--yes" || name == "--assume-yes" || name == "--json" ||
                name == "-h" || name == "--help") {
-      return fail("escupdate: " + word + ": this option takes no value");
+      return failAt(word, "this option takes no value");
     } else {
-      return fail("escupdate: " + word + ": unknown option (see escupdate --help)");
+      return failAt(word, "unknown option (see escupdate --help)");
     }
     return true;
   }
@@ -111,7 +123,7 @@ struct Parser {
   bool positional(const std::string& word) {
     Verb verb = Verb::None;
     if (!findVerb(word, verb)) {
-      return fail("escupdate: " + word + ": unknown verb (list, info, update or help)");
+      return failAt(word, "unknown verb (list, info, update or help)");
     }
     if (arguments.verb == Verb::None) {
       arguments.verb = verb;
@@ -121,7 +133,7 @@ struct Parser {
       arguments.helpVerb = verb;
       return true;
     }
-    return fail("escupdate: " + word + ": only one verb at a time");
+    return failAt(word, "only one verb at a time");
   }
 
   // Options that mean nothing to the verb are refused rather than silently ignored.
@@ -133,7 +145,7 @@ struct Parser {
       return fail("escupdate: no verb given (list, info, update or help)");
     }
     if (arguments.assumeYes && arguments.verb != Verb::Update) {
-      return fail("escupdate: --yes: only update asks questions");
+      return failAt(yesWord, "only update asks questions");
     }
     return true;
   }
@@ -160,7 +172,7 @@ struct Parser {
 bool parseArguments(const std::vector<std::string>& words, CliArguments& arguments,
                     std::string& error) {
   arguments = CliArguments{};
-  Parser parser{words, 0, arguments, error};
+  Parser parser{words, 0, arguments, error, std::string()};
   return parser.run();
 }
 
