@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <set>
 
+#include "ui/cli/shown_argument.h"
+
 namespace esc::cli {
 namespace {
 
@@ -65,10 +67,12 @@ bool applyOwnSetting(const std::string& name, const std::string& value,
 }
 
 // The simulator's parsers ignore what follows a blank, which suits its list fields; on a
-// command line a blank inside a value is a typing error, so it is refused here.
-bool hasBlank(const std::string& text) {
+// command line a blank inside a value is a typing error, so it is refused here. So is a NUL:
+// the value reaches the simulator's reader as a C string, which would end at it and take
+// the text before it for the whole value.
+bool hasBlankOrNul(const std::string& text) {
   for (const char c : text) {
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0') {
       return true;
     }
   }
@@ -92,21 +96,21 @@ bool parseSimulateSettings(const std::string& text, SimulateSettings& settings,
     start = end + 1;
     const std::size_t equals = pair.find('=');
     if (equals == std::string::npos) {
-      error = "escupdate: --simulate: '" + pair + "' is no name=value setting";
+      error = "escupdate: --simulate: '" + shownArgument(pair) + "' is no name=value setting";
       return false;
     }
     const std::string name = pair.substr(0, equals);
     const std::string value = pair.substr(equals + 1);
     const SimulateSetting* setting = findSetting(name);
     if (setting == nullptr) {
-      error = "escupdate: --simulate: unknown setting '" + name + "'";
+      error = "escupdate: --simulate: unknown setting '" + shownArgument(name) + "'";
       return false;
     }
     if (!seen.insert(name).second) {
-      error = "escupdate: --simulate: " + name + " is given twice";
+      error = "escupdate: --simulate: " + shownArgument(name) + " is given twice";
       return false;
     }
-    bool valid = !value.empty() && !hasBlank(value);
+    bool valid = !value.empty() && !hasBlankOrNul(value);
     if (valid && setting->variable != nullptr) {
       SingleVariable single{setting->variable, value.c_str()};
       std::string unused;
@@ -115,7 +119,8 @@ bool parseSimulateSettings(const std::string& text, SimulateSettings& settings,
       valid = applyOwnSetting(name, value, settings);
     }
     if (!valid) {
-      error = "escupdate: --simulate: " + pair + " is not valid; expected " + setting->form;
+      error = "escupdate: --simulate: " + shownArgument(pair) + " is not valid; expected " +
+              setting->form;
       return false;
     }
     if (comma == std::string::npos) {
