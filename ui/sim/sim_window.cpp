@@ -4,7 +4,6 @@
 #include <dbt.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 
 #include "ui/sim/sim_controls.h"
@@ -65,7 +64,7 @@ constexpr std::size_t countOf(const wchar_t* const (&)[N]) {
   return N;
 }
 
-const FieldSpec UNIT_FIELDS[] = {
+constexpr FieldSpec UNIT_FIELDS[] = {
     {IDC_SIM_MODEL, L"ESC model code:", MODEL_CHOICES, countOf(MODEL_CHOICES),
      [](const std::string& text, UnitSettings& s) { return parseModelCode(text, s.modelCode); }},
     {IDC_SIM_ESC_VERSION, L"ESC firmware version:", ESC_VERSION_CHOICES,
@@ -90,8 +89,11 @@ const FieldSpec UNIT_FIELDS[] = {
 };
 
 std::string hex32(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+  static const char DIGITS[] = "0123456789ABCDEF";
+  std::string text = "0x";
+  for (int shift = 28; shift >= 0; shift -= 4) {
+    text += DIGITS[(value >> shift) & 0xFu];
+  }
   return text;
 }
 
