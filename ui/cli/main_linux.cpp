@@ -64,7 +64,10 @@ void installSignalHandlers() {
     sigaction(signalNumber, &action, nullptr);
   }
   // Writing to a closed pipe (escupdate ... | head) must fail quietly, not kill an update.
-  signal(SIGPIPE, SIG_IGN);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 void enterPhase(void*, Phase phase) { currentPhase = static_cast<int>(phase); }
