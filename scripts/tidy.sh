@@ -12,10 +12,13 @@ root=$PWD
 # headers they include from it. One line per folder; a subfolder needs a line of its own.
 FOLDERS=(
   device
+  device/linux
   device/win32
   emulator
   resources/catalogue
   ui
+  ui/cli
+  ui/sim
   ui/win32
   updater
 )
