@@ -2,8 +2,9 @@
 # Builds the libFuzzer targets (the `fuzz` preset: clang, ASan + UBSan) if needed and runs
 # each of them, starting from its seed corpus in fuzz/corpus/<target>/.
 #   scripts/fuzz.sh SECONDS [TARGET...]
-# SECONDS is the time for all targets together, split evenly among them. Prints, per
-# target, the executions and libFuzzer's coverage figures (cov: edges, ft: features).
+# SECONDS is the time for all targets together, split among them by the shares given in
+# fuzz/CMakeLists.txt (1 unless a target says otherwise). Prints, per target, the
+# executions and libFuzzer's coverage figures (cov: edges, ft: features).
 # Exits nonzero on any crash, broken invariant, leak, timeout or sanitizer report; the
 # input that caused it is kept in build/fuzz/artifacts/.
 set -euo pipefail
@@ -23,23 +24,33 @@ if ! build_log=$({ cmake --preset fuzz && cmake --build --preset fuzz -j 2; } 2>
 fi
 
 build=build/fuzz
+declare -A shares=()
+listed=()
+while read -r name share; do
+  shares[$name]=$share
+  listed+=("$name")
+done <"$build/fuzz_targets.txt"
 if [[ $# -gt 0 ]]; then
   targets=("$@")
 else
-  mapfile -t targets <"$build/fuzz_targets.txt"
+  targets=("${listed[@]}")
 fi
-seconds=$((total_seconds / ${#targets[@]}))
-((seconds >= 1)) || seconds=1
+total_shares=0
+for target in "${targets[@]}"; do
+  if [[ -z "${shares[$target]:-}" ]]; then
+    echo "no fuzz target $target" >&2
+    exit 2
+  fi
+  total_shares=$((total_shares + shares[$target]))
+done
 
 mkdir -p "$build/artifacts" "$build/logs"
 failed=()
 printf '%-18s %8s %12s %10s %7s %7s %7s\n' target seconds executions exec/s cov ft corpus
 for target in "${targets[@]}"; do
   binary="$build/fuzz/fuzz_$target"
-  if [[ ! -x "$binary" ]]; then
-    echo "no fuzz target $target" >&2
-    exit 2
-  fi
+  seconds=$((total_seconds * shares[$target] / total_shares))
+  ((seconds >= 1)) || seconds=1
   # New inputs go to the build folder; the seeds in the repository are only read.
   work="$build/corpus/$target"
   mkdir -p "$work" "fuzz/corpus/$target"
