@@ -57,6 +57,12 @@ Settings of --simulate: a comma-separated list of NAME=VALUE, e.g.
                            about 43 s); virtual: the emulator's clock skips them (real)
   plug-after=MS            the unit is plugged in MS milliseconds after the program
                            starts looking for it (implies plugged=0; for --wait)
+  storm=N                  a flapping hub, for --wait: the unit and another HID device
+                           come and go N times, one visit a millisecond (N arrivals and
+                           N removals; some of the unit's visits end while it is being
+                           identified), then the unit is plugged in for good 1 ms after
+                           the storm, or at plug-after=MS if given (more than N).
+                           Implies plugged=0.
 Numbers are decimal, or hexadecimal with 0x. Under --simulate the emulator's firmware
 images are written to the emulated ESC; without it, a build with placeholder images
 refuses every update before anything is sent.
