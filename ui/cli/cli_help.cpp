@@ -24,7 +24,10 @@ Options:
             (progress, then the outcome). Asks nothing, so update needs --yes.
   --wait[=SECONDS]
             wait until a programming unit is plugged in (as long as it takes, or at
-            most SECONDS); for a bench where units are updated one after another
+            most SECONDS); for a bench where units are updated one after another.
+            A unit that cannot be identified (one that drops out again at once, on a
+            loose cable or a flapping hub) does not end the wait: it is asked again at
+            the next device change, and at least every half second
   --device PATH
             use the unit at PATH (as list shows it, e.g. /dev/hidraw3) when several
             are plugged in. A path that is no HID device or no programming unit is a
@@ -114,7 +117,8 @@ Identifies the unit and its ESC as the window does at start-up and prints:
 --json prints one object: unit, rows, outcome (no-unit, wrong-mode, no-updatable-esc,
 supported, accepted-without-target, incompatible), modelCode, classification, image,
 heading, status (and box: the incompatibility box's caption and text).
-Exit status: 0 when a unit was found, 3 when none, 2 for a usage error.
+Exit status: 0 when a unit was found, 3 when none, 2 for a usage error. With --wait
+only a unit that could be identified counts as found.
 )";
 
 constexpr char UPDATE_HELP[] =
