@@ -2,8 +2,8 @@
 // (plugged in as a supported, incompatible, accepted or unidentifiable controller, in the
 // wrong mode, without ESC or as no unit at all) and of another HID device through the
 // simulator window, and device records sent from outside, also while the confirmation,
-// the version question, the incompatibility box and the error box are open. The program
-// must stay alive and consistent throughout.
+// the version question, the incompatibility box and the error box are open, and while an
+// update uses the link. The program must stay alive and consistent throughout.
 //
 // When the checks run:
 // - after every burst of BURST_EVENTS events and after every box is answered, once the
@@ -18,12 +18,14 @@
 //   unit's versions, all enabled, and otherwise the closed state ("0.0.0", disabled),
 //   which a unit accepted without target or left unidentified at an arrival keeps;
 //   the panel holds one of the program's texts whole: 40000, 40030, or one heading, a
-//   blank line and one copy of the instructions (40001); nothing was erased or written.
+//   blank line and one copy of the instructions (40001); no data block was written.
 // - in each box, after a burst of events sent while it is open: it is the only box, and
 //   the dialog still shows exactly what it showed when the box was first seen (its
-//   events are held).
+//   events are held). Likewise after each burst while an update is under way and its
+//   error box has not come yet.
 // Full updates are never reached: before Update is pressed the simulator is armed to
-// refuse the lock, so a confirmed update ends in the error box at its first command.
+// refuse the lock, so a confirmed update ends in the error box at its first command, or
+// once to fail the erase, which ends it after the erase's 5 s of waits.
 #include <windows.h>
 // dbt.h relies on the Windows types being declared first.
 #include <dbt.h>
@@ -47,6 +49,8 @@ constexpr int BURST_EVENTS = 8;
 // Boxes that get a burst of their own while open, in one settling; boxes beyond that are
 // answered at once, so that a chain of incompatible units ends.
 constexpr int BOXES_WITH_BURSTS = 3;
+// Bursts while an update uses the link, before its error box.
+constexpr int BURSTS_UNDER_WAY = 4;
 // More boxes than this in one settling means they keep coming by themselves.
 constexpr int MOST_BOXES_IN_A_ROW = 12;
 constexpr DWORD FAST_POLL_MS = 2;
@@ -144,8 +148,9 @@ const Variant NOT_A_UNIT = {"no unit (product id 3)",
                             {},
                             nullptr};
 
-// Which box a round aims for once its burst has settled, from the ready state.
-enum class Aim { None, Confirmation, Question };
+// What a round aims for once its burst has settled, from the ready state: a box, or an
+// update under way (which fails its erase after the erase's 5 s of waits).
+enum class Aim { None, Confirmation, Question, UpdateUnderWay };
 
 struct Round {
   const Variant* variant;
@@ -164,6 +169,8 @@ const Round ROUNDS[] = {
     {&NOT_A_UNIT, nullptr, Aim::None},
     {&NO_FIRMWARE, nullptr, Aim::Confirmation},
 };
+// Played once, first: each update under way costs the erase's 5 s.
+const Round UPDATE_ROUND = {&SUPPORTED, nullptr, Aim::UpdateUnderWay};
 
 enum BoxKind { CONFIRMATION, QUESTION, INCOMPATIBILITY, ERROR_BOX, BOX_KINDS };
 const char* const BOX_NAMES[BOX_KINDS] = {"confirmation", "version question", "incompatibility box",
@@ -231,6 +238,7 @@ class Storm {
   void run() {
     readPanelTexts();
     const ULONGLONG started = GetTickCount64();
+    playRound(UPDATE_ROUND);
     for (std::size_t round = 0; events_ < TARGET_EVENTS && alive_; ++round) {
       playRound(ROUNDS[round % std::size(ROUNDS)]);
     }
@@ -241,14 +249,17 @@ class Storm {
         events_, seconds, events_ - records_, records_);
     note(
         "while a box was open: %u in the confirmation, %u in the version question, %u in the "
-        "incompatibility box, %u in the error box; %u boxes answered, %u settled checks",
+        "incompatibility box, %u in the error box; %u while an update was under way; %u boxes "
+        "answered, %u settled checks",
         eventsIn_[CONFIRMATION], eventsIn_[QUESTION], eventsIn_[INCOMPATIBILITY],
-        eventsIn_[ERROR_BOX], boxesAnswered_, settledChecks_);
+        eventsIn_[ERROR_BOX], eventsUnderWay_, boxesAnswered_, settledChecks_);
     check(test_, events_ >= TARGET_EVENTS, "the storm ended after %u events", events_);
     for (int kind = 0; kind < BOX_KINDS; ++kind) {
       check(test_, eventsIn_[kind] >= 2 * BURST_EVENTS, "only %u events while the %s was open",
             eventsIn_[kind], BOX_NAMES[kind]);
     }
+    check(test_, eventsUnderWay_ >= 2 * BURST_EVENTS,
+          "only %u events while an update was under way", eventsUnderWay_);
   }
 
  private:
@@ -259,7 +270,7 @@ class Storm {
     if (round.fault != nullptr) {
       armFault(round.fault);
     }
-    burst(false, BOX_KINDS);
+    burst(false, nullptr);
     settle();
     if (round.aim != Aim::None && alive_) {
       aimForBox(round);
@@ -267,9 +278,9 @@ class Storm {
   }
 
   // From whatever the burst left: the round's supported unit plugged in anew, the lock
-  // refusal armed, then Update.
+  // refusal (or a failing erase) armed, then Update.
   void aimForBox(const Round& round) {
-    armFault(L"lock-refused");
+    armFault(round.aim == Aim::UpdateUnderWay ? L"erase-status" : L"lock-refused");
     if (unitPlugged_) {
       post(esc::sim::IDC_SIM_UNPLUG);
       ++events_;
@@ -282,10 +293,12 @@ class Storm {
                "a %s unit plugged in afresh is not ready for an update", round.variant->name)) {
       return;
     }
+    erasesBefore_ = readoutValue(sim_, "erases");
     pressButton(sim_.dialog, IDC_UPDATE);
-    confirmForQuestion_ = round.aim == Aim::Question;
+    aim_ = round.aim;
+    burstsUnderWay_ = 0;
     settle();
-    confirmForQuestion_ = false;
+    aim_ = Aim::None;
   }
 
   // ---- Events -------------------------------------------------------------------------
@@ -298,20 +311,21 @@ class Storm {
   // Unit in or out, the other device out or in, or a record sent from outside: the
   // unit's removal (in letters of either case), another device's removal, or an arrival.
   // An arrival record is sent only where it cannot open a box (which would keep the send
-  // waiting): while a box is open, or while no incompatible unit can be plugged in.
-  void burst(bool inBox, int boxKind) {
+  // waiting): while events are held, or while no incompatible unit can be plugged in.
+  // `counted` is where the burst's events are counted besides the total, or null.
+  void burst(bool held, unsigned* counted) {
     for (int i = 0; i < BURST_EVENTS && alive_; ++i) {
       const std::uint32_t choice = nextRandom() % 10;
       if (choice < 4) {
         toggleUnit();
-      } else if (choice < 7 || (choice == 9 && !inBox && incompatibleMayBePlugged_)) {
+      } else if (choice < 7 || (choice == 9 && !held && incompatibleMayBePlugged_)) {
         post(esc::sim::IDC_SIM_OTHER_DEVICE);
       } else {
         sendRecord(choice);
       }
       ++events_;
-      if (inBox) {
-        ++eventsIn_[boxKind];
+      if (counted != nullptr) {
+        ++*counted;
       }
     }
   }
@@ -441,7 +455,14 @@ class Storm {
       if (open.empty() && readoutValue(sim_, "taskbar progress") != "none") {
         alive_ = check(test_, GetTickCount64() < end, "an update does not end: taskbar %s",
                        readoutValue(sim_, "taskbar progress").c_str());
-        Sleep(FAST_POLL_MS);
+        // Once the unit has taken the erase, the update pauses 4 s with its link open and
+        // nothing of it can end the update before the pause does.
+        if (aim_ == Aim::UpdateUnderWay && burstsUnderWay_ < BURSTS_UNDER_WAY &&
+            readoutValue(sim_, "erases") != erasesBefore_) {
+          stormUnderWay();
+        } else {
+          Sleep(FAST_POLL_MS);
+        }
         continue;
       }
       if (open.empty()) {
@@ -463,9 +484,9 @@ class Storm {
         alive_ = false;
         return;
       }
-      // A burst in the confirmation of a round that aims for the version question would
-      // mostly pull the up-to-date unit away before the question.
-      if (boxes < BOXES_WITH_BURSTS && !(kind == CONFIRMATION && confirmForQuestion_)) {
+      // A burst in the confirmation of a round that aims further would mostly pull the
+      // unit away before the question or the update.
+      if (boxes < BOXES_WITH_BURSTS && (kind != CONFIRMATION || aim_ == Aim::Confirmation)) {
         stormInBox(box, kind);
       }
       answer(box, kind);
@@ -476,7 +497,7 @@ class Storm {
 
   void stormInBox(HWND box, int kind) {
     const DialogView before = readDialog();
-    burst(true, kind);
+    burst(true, &eventsIn_[kind]);
     if (!waitForCommands()) {
       return;
     }
@@ -494,10 +515,33 @@ class Storm {
           printable(during.rows[0]).c_str());
   }
 
+  // While the update pauses, the dialog shows what it showed when the pause began, and
+  // neither searches for devices nor sends anything: the link stays as the update has it.
+  void stormUnderWay() {
+    if (burstsUnderWay_++ == 0) {
+      underWay_ = readDialog();
+      searchesUnderWay_ = readoutValue(sim_, "device searches");
+      requestsUnderWay_ = readoutValue(sim_, "requests");
+    }
+    burst(true, &eventsUnderWay_);
+    if (!waitForCommands() || !openBoxes().empty()) {
+      return;
+    }
+    check(test_, readDialog().sameScreen(underWay_),
+          "the dialog changed while the update was under way");
+    check(test_,
+          readoutValue(sim_, "device searches") == searchesUnderWay_ &&
+              readoutValue(sim_, "requests") == requestsUnderWay_,
+          "while the update was under way, device searches went from %s to %s and requests "
+          "from %s to %s",
+          searchesUnderWay_.c_str(), readoutValue(sim_, "device searches").c_str(),
+          requestsUnderWay_.c_str(), readoutValue(sim_, "requests").c_str());
+  }
+
   void answer(HWND box, int kind) {
     int button = IDOK;
     if (kind == CONFIRMATION) {
-      button = confirmForQuestion_ || ++confirmations_ % 2 == 1 ? IDOK : IDCANCEL;
+      button = aim_ != Aim::Confirmation || ++confirmations_ % 2 == 1 ? IDOK : IDCANCEL;
     } else if (kind == QUESTION) {
       button = ++questions_ % 2 == 1 ? IDYES : IDNO;
     }
@@ -520,7 +564,7 @@ class Storm {
     }
     check(test_, known, "the panel holds no text of the program's: \"%s\"",
           printable(view.panel).c_str());
-    for (const char* written : {"erases", "blocks written"}) {
+    for (const char* written : {"blocks written", "bytes written"}) {
       check(test_, readoutValue(sim_, written) == "0", "the unit reports %s: %s", written,
             readoutValue(sim_, written).c_str());
     }
@@ -552,7 +596,12 @@ class Storm {
     DialogView view;
     view.linkOpen = readoutValue(sim_, "opened by the program") == "yes";
     view.updateEnabled = controlEnabled(sim_.dialog, IDC_UPDATE);
-    check(test_, readEditText(GetDlgItem(sim_.dialog, IDC_STATUS_PANEL), view.panel),
+    // The update does not handle messages during the second the unit takes to answer the
+    // erase.
+    check(test_,
+          waitBriefly(
+              STATE_TIMEOUT_MS,
+              [&] { return readEditText(GetDlgItem(sim_.dialog, IDC_STATUS_PANEL), view.panel); }),
           "the dialog does not answer for its panel");
     for (int i = 0; i < 3; ++i) {
       view.rows[i] = controlText(sim_.dialog, ROW_CONTROLS[i]);
@@ -602,7 +651,13 @@ class Storm {
   const Variant* pluggedUnit_ = &SUPPORTED;
   const Variant* fields_ = &SUPPORTED;
   bool incompatibleMayBePlugged_ = false;
-  bool confirmForQuestion_ = false;
+  Aim aim_ = Aim::None;
+  int burstsUnderWay_ = 0;
+  DialogView underWay_;
+  std::string searchesUnderWay_;
+  std::string requestsUnderWay_;
+  std::string erasesBefore_;
+  unsigned eventsUnderWay_ = 0;
   bool alive_ = true;
   std::uint32_t random_ = STORM_SEED;
   unsigned long commandsSent_ = 0;
