@@ -14,7 +14,10 @@ enum class Question {
 
 struct UpdatePort {
   void* context;
-  // Shows a question; true only for OK (Confirmation) or Yes (OlderFirmware).
+  // Shows a question; true only for OK (Confirmation) or Yes (OlderFirmware). A front end
+  // that handles device events once the question closes may also answer false when they
+  // gave up the unit behind the link (a swapped-in controller detection refused): the
+  // user has been told by detection, so the update ends there without a further message.
   bool (*ask)(void* context, Question question, const char16_t* caption, const char16_t* text);
   void (*progressOpen)(void* context, const char16_t* title);
   // Position 0 to 100; called once after every block and once before the first.

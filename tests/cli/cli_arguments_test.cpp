@@ -264,7 +264,40 @@ const SettingsError SETTINGS_ERRORS[] = {
     {"plug-after=-1", "plug-after=-1"},
     {"plug-after=3600001", "plug-after=3600001"},
     {"plug-after=1e3", "plug-after=1e3"},
+    {"storm=0", "storm=0"},
+    {"storm=100001", "storm=100001"},
+    {"storm=many", "storm=many"},
+    // The unit that stays must come after the storm's last visit.
+    {"storm=500,plug-after=500", "plug-after=500"},
+    {"plug-after=0,storm=1", "plug-after=0"},
 };
+
+struct StormCase {
+  const char* text;
+  std::uint32_t visits;
+  bool plugLater;
+  std::uint32_t plugAfterMs;
+};
+
+const StormCase STORM_CASES[] = {
+    {"", 0, false, 0},
+    {"storm=1", 1, false, 0},
+    {"storm=500,plug-after=501", 500, true, 501},
+    {"plug-after=100001,storm=100000", 100000, true, 100001},
+};
+
+TEST(SimulateSettings, AStormLeavesTheUnitOutAtStart) {
+  for (const StormCase& c : STORM_CASES) {
+    SCOPED_TRACE(c.text);
+    SimulateSettings settings;
+    std::string error;
+    ASSERT_TRUE(parseSimulateSettings(c.text, settings, error)) << error;
+    EXPECT_EQ(settings.stormVisits, c.visits);
+    EXPECT_EQ(settings.plugLater, c.plugLater);
+    EXPECT_EQ(settings.plugAfterMs, c.plugAfterMs);
+    EXPECT_EQ(settings.unit.plugged, c.visits == 0);
+  }
+}
 
 TEST(SimulateSettings, MalformedListsGiveOneLineNamingTheSetting) {
   for (const SettingsError& c : SETTINGS_ERRORS) {

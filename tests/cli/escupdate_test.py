@@ -86,6 +86,8 @@ class ExitStatuses(unittest.TestCase):
         (["update", "--yes", VIRTUAL + ",fault=unplug:7"], 6),
         (["update", "--yes", "--wait=3", VIRTUAL + ",plug-after=1000"], 0),
         (["list", "--wait=2", VIRTUAL + ",plugged=0"], 3),
+        (["update", "--yes", "--wait=30", VIRTUAL + ",storm=500"], 0),
+        (["info", "--wait=1", VIRTUAL + ",storm=500,plug-after=5000"], 3),
     ]
 
     def test_each_outcome_has_its_status(self):
@@ -100,6 +102,15 @@ class ExitStatuses(unittest.TestCase):
                       "The system shows following errorcode: 0xfffffffe-0x0000048f\n", err)
         self.assertIn("6 blocks and 288 bytes written", err)
 
+
+    def test_wait_outlasts_a_storm_of_a_thousand_arrivals_and_removals(self):
+        status, out, err = run("info", "--wait=30", VIRTUAL + ",storm=500")
+        print(f"\ninfo --wait through storm=500: exit {status}; {err.splitlines()[-1]}")
+        self.assertEqual(status, 0)
+        self.assertIn("TUNEPUCK: 1.2.3\nESC-bootloader: 1.2\nESC: 1.0\n", out)
+        self.assertIn("is ready to update", out)
+        self.assertTrue(err.endswith("escupdate: simulated storm: 1001 arrivals and removals "
+                                     "told\n"), err)
 
     def test_json_ends_in_the_outcome_with_the_exit_status(self):
         status, out, _ = run("update", "--yes", "--json", VIRTUAL + ",fault=block:3")
@@ -137,7 +148,7 @@ class Help(unittest.TestCase):
         status, out, _ = run("--help")
         self.assertEqual(status, 0)
         for word in ["list", "info", "update", "--yes", "--json", "--wait", "--device",
-                     "--simulate", "plug-after", "clock=real|virtual", "lock-refused",
+                     "--simulate", "plug-after", "storm=N", "clock=real|virtual", "lock-refused",
                      "unplug:N", "ident-lost", "70-escupdate.rules", "udevadm"]:
             self.assertIn(word, out)
         for code in range(2, 8):

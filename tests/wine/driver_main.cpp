@@ -72,6 +72,8 @@ const TestCase TESTS[] = {
      driver::controllerSwappedInDuringTheConfirmationIsShownAsDetectionShowsIt, true},
     {"arrivals_while_the_incompatibility_box_is_open_wait_for_it",
      driver::arrivalsWhileTheIncompatibilityBoxIsOpenWaitForIt, true},
+    {"hot_plug_storm_leaves_the_dialog_consistent", driver::hotPlugStormLeavesTheDialogConsistent,
+     true},
     {"declined_questions_send_nothing", driver::declinedQuestionsSendNothing, true},
     {"failing_data_block_shows_error_box_then_failure_notice",
      driver::failingDataBlockShowsErrorBoxThenFailureNotice, true},

@@ -82,6 +82,8 @@ void unitWhoseIdentificationFailsAtArrivalStaysOpenUntilItsRemoval(Test& test);
 void unplugWhileTheConfirmationIsOpenFailsTheLockWithoutCodeLine(Test& test);
 void controllerSwappedInDuringTheConfirmationIsShownAsDetectionShowsIt(Test& test);
 void arrivalsWhileTheIncompatibilityBoxIsOpenWaitForIt(Test& test);
+// A thousand arrivals and removals in bursts, also while each kind of box is open
+void hotPlugStormLeavesTheDialogConsistent(Test& test);
 
 // The update
 void fullUpdateWritesTheImageAndReportsSuccess(Test& test);

@@ -30,6 +30,7 @@ add_executable(esc_wine_driver
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_product.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_responsive.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_settings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver_tests_storm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_tests_update.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_texts.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_unit_server.cpp

@@ -24,7 +24,10 @@ Options:
             (progress, then the outcome). Asks nothing, so update needs --yes.
   --wait[=SECONDS]
             wait until a programming unit is plugged in (as long as it takes, or at
-            most SECONDS); for a bench where units are updated one after another
+            most SECONDS); for a bench where units are updated one after another.
+            A unit that cannot be identified (one that drops out again at once, on a
+            loose cable or a flapping hub) does not end the wait: it is asked again at
+            the next device change, and at least every half second
   --device PATH
             use the unit at PATH (as list shows it, e.g. /dev/hidraw3) when several
             are plugged in. A path that is no HID device or no programming unit is a
@@ -57,6 +60,12 @@ Settings of --simulate: a comma-separated list of NAME=VALUE, e.g.
                            about 43 s); virtual: the emulator's clock skips them (real)
   plug-after=MS            the unit is plugged in MS milliseconds after the program
                            starts looking for it (implies plugged=0; for --wait)
+  storm=N                  a flapping hub, for --wait: the unit and another HID device
+                           come and go N times, one visit a millisecond (N arrivals and
+                           N removals; some of the unit's visits end while it is being
+                           identified), then the unit is plugged in for good 1 ms after
+                           the storm, or at plug-after=MS if given (more than N).
+                           Implies plugged=0.
 Numbers are decimal, or hexadecimal with 0x. Under --simulate the emulator's firmware
 images are written to the emulated ESC; without it, a build with placeholder images
 refuses every update before anything is sent.
@@ -108,7 +117,8 @@ Identifies the unit and its ESC as the window does at start-up and prints:
 --json prints one object: unit, rows, outcome (no-unit, wrong-mode, no-updatable-esc,
 supported, accepted-without-target, incompatible), modelCode, classification, image,
 heading, status (and box: the incompatibility box's caption and text).
-Exit status: 0 when a unit was found, 3 when none, 2 for a usage error.
+Exit status: 0 when a unit was found, 3 when none, 2 for a usage error. With --wait
+only a unit that could be identified counts as found.
 )";
 
 constexpr char UPDATE_HELP[] =

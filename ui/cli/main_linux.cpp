@@ -168,6 +168,9 @@ int main(int argc, char** argv) {
       status != EXIT_USAGE) {
     consoleWrite(nullptr, Stream::Err, "escupdate: " + simulationSummary(simulation) + "\n");
   }
+  if (arguments.simulate && settings.stormVisits != 0 && !arguments.help) {
+    consoleWrite(nullptr, Stream::Err, "escupdate: " + stormSummary(simulation) + "\n");
+  }
   if (monitor != nullptr) {
     esc::closeHotplugMonitor(monitor);
   }

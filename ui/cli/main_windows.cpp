@@ -157,5 +157,8 @@ int wmain(int argc, wchar_t** argv) {
       status != EXIT_USAGE) {
     consoleWrite(nullptr, Stream::Err, "escupdate: " + simulationSummary(simulation) + "\n");
   }
+  if (arguments.simulate && settings.stormVisits != 0 && !arguments.help) {
+    consoleWrite(nullptr, Stream::Err, "escupdate: " + stormSummary(simulation) + "\n");
+  }
   return status;
 }

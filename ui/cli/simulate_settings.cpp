@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <set>
+#include <string>
 
 #include "ui/cli/shown_argument.h"
 
@@ -9,6 +10,7 @@ namespace esc::cli {
 namespace {
 
 constexpr std::uint32_t MAX_PLUG_AFTER_MS = 3600000;
+constexpr std::uint32_t MAX_STORM_VISITS = 100000;
 
 struct SingleVariable {
   const char* variable;
@@ -31,7 +33,8 @@ const SimulateSetting* findSetting(const std::string& name) {
   return nullptr;
 }
 
-bool parseMilliseconds(const std::string& text, std::uint32_t& value) {
+bool parseDecimal(const std::string& text, std::uint32_t minimum, std::uint32_t maximum,
+                  std::uint32_t& value) {
   if (text.empty() || text.size() > 7) {
     return false;
   }
@@ -42,7 +45,7 @@ bool parseMilliseconds(const std::string& text, std::uint32_t& value) {
     }
     result = result * 10 + static_cast<std::uint32_t>(c - '0');
   }
-  if (result > MAX_PLUG_AFTER_MS) {
+  if (result < minimum || result > maximum) {
     return false;
   }
   value = result;
@@ -59,7 +62,10 @@ bool applyOwnSetting(const std::string& name, const std::string& value,
     settings.clock = value == "virtual" ? SimulatedClock::Virtual : SimulatedClock::Real;
     return true;
   }
-  if (!parseMilliseconds(value, settings.plugAfterMs)) {
+  if (name == "storm") {
+    return parseDecimal(value, 1, MAX_STORM_VISITS, settings.stormVisits);
+  }
+  if (!parseDecimal(value, 0, MAX_PLUG_AFTER_MS, settings.plugAfterMs)) {
     return false;
   }
   settings.plugLater = true;
@@ -127,7 +133,16 @@ bool parseSimulateSettings(const std::string& text, SimulateSettings& settings,
       break;
     }
   }
-  if (settings.plugLater) {
+  // The unit's one plug-in that lasts would otherwise fall inside the storm.
+  if (settings.plugLater && settings.stormVisits != 0 &&
+      settings.plugAfterMs <= settings.stormVisits) {
+    error = "escupdate: --simulate: plug-after=" + std::to_string(settings.plugAfterMs) +
+            " is not valid with storm=" + std::to_string(settings.stormVisits) +
+            "; expected more than " + std::to_string(settings.stormVisits) +
+            " (the storm's last visit, in milliseconds)";
+    return false;
+  }
+  if (settings.plugLater || settings.stormVisits != 0) {
     settings.unit.plugged = false;
   }
   return true;

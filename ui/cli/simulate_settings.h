@@ -1,6 +1,6 @@
 // The settings of --simulate[=SETTINGS]: a comma-separated list of name=value pairs for the
 // emulated unit, read with the simulator program's own parsers (same values, same forms),
-// plus two settings for tests and demonstrations.
+// plus three settings for tests and demonstrations.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,10 @@ struct SimulateSettings {
   // the program starts looking for it (for --wait).
   bool plugLater = false;
   std::uint32_t plugAfterMs = 0;
+  // storm=N: the unit and another HID device come and go N times, visit n (from 1) at n
+  // milliseconds after the start; the unit is then plugged in for good at N + 1 ms, or at
+  // plug-after, which must come after the storm (implies plugged=0).
+  std::uint32_t stormVisits = 0;
 };
 
 struct SimulateSetting {
@@ -43,6 +47,7 @@ inline constexpr SimulateSetting SIMULATE_SETTINGS[] = {
      "block:N[:S], no-answer, unplug:N or ident-lost"},
     {"clock", nullptr, "real or virtual"},
     {"plug-after", nullptr, "milliseconds from 0 to 3600000"},
+    {"storm", nullptr, "a number of visits from 1 to 100000"},
 };
 
 // Reads SETTINGS (may be empty: the defaults). A setting given twice, an unknown name, a

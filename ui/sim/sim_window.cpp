@@ -33,7 +33,7 @@ constexpr int CLIENT_WIDTH = FIELD_X + FIELD_WIDTH + MARGIN;
 constexpr int ROW_STEP = 28;
 constexpr int CONTROL_HEIGHT = 23;
 constexpr int LIST_HEIGHT = 200;  // a combo box's height includes its drop-down list
-constexpr int READOUT_HEIGHT = 15 * 15;
+constexpr int READOUT_HEIGHT = 16 * 15;
 
 const wchar_t* const MODEL_CHOICES[] = {
     L"0x110FA0AA  supported, rating 170, 17 cells", L"0x110FA0D2  supported, rating 210, 17 cells",
@@ -313,6 +313,7 @@ void onCommand(Simulator& simulator, int id) {
     default:
       return;
   }
+  ++simulator.commandsTaken;
   refreshReadout(simulator);
   tellPlugChanges(simulator);
 }
@@ -436,9 +437,11 @@ void refreshReadout(Simulator& simulator) {
   if (simulator.window == nullptr) {
     return;
   }
-  // The other device's line lets a test tell that its coming and going really happened.
+  // The other device's line lets a test tell that its coming and going really happened;
+  // the count of commands, that the window has taken every click sent to it so far.
   const std::string text = describeUnit(simulator.bus, simulator.unit) + "other device plugged: " +
                            (simulator.bus.devices[simulator.otherDevice].plugged ? "yes" : "no") +
+                           "\r\ncommands taken: " + std::to_string(simulator.commandsTaken) +
                            "\r\n" + describeSignals(simulator.signals);
   if (text != simulator.shownReadout) {
     simulator.shownReadout = text;

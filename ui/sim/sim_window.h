@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ struct Simulator {
   // on its own (a fault that pulls the unit) are told at the next safe moment.
   std::vector<bool> toldPlugged;
   SignalsSeen signals;
+  // Clicks of the window's buttons handled so far, whether or not they changed anything.
+  std::uint32_t commandsTaken = 0;
   HWND window = nullptr;
   std::string shownReadout;
 };
