@@ -18,6 +18,7 @@ namespace {
 using fuzz::check;
 
 constexpr std::uint32_t MAX_PLUG_AFTER_MS = 3600000;
+constexpr std::uint32_t MAX_STORM_VISITS = 100000;
 
 struct Pair {
   std::string text;
@@ -58,7 +59,7 @@ bool sameUnit(const sim::UnitSettings& a, const sim::UnitSettings& b) {
 
 bool sameSettings(const SimulateSettings& a, const SimulateSettings& b) {
   return sameUnit(a.unit, b.unit) && a.clock == b.clock && a.plugLater == b.plugLater &&
-         a.plugAfterMs == b.plugAfterMs;
+         a.plugAfterMs == b.plugAfterMs && a.stormVisits == b.stormVisits;
 }
 
 // Settings as a previous parse, or garbage, may have left them: a parse starts from nothing.
@@ -72,6 +73,7 @@ SimulateSettings dirtySettings() {
   settings.clock = SimulatedClock::Virtual;
   settings.plugLater = true;
   settings.plugAfterMs = 99;
+  settings.stormVisits = 5;
   return settings;
 }
 
@@ -101,10 +103,11 @@ void checkField(const Pair& pair, const SimulateSettings& settings,
   const std::string& name = pair.name;
   const std::string& value = pair.value;
   if (name == "plugged") {
-    // plug-after leaves the unit out at start, whatever plugged says.
+    // plug-after and storm leave the unit out at start, whatever plugged says.
     bool plugged = defaults.plugged;
     check(sim::parseSwitch(value, plugged), "plugged as the simulator reads it");
-    check(unit.plugged == (plugged && !settings.plugLater), "plugged as the simulator reads it");
+    check(unit.plugged == (plugged && !settings.plugLater && settings.stormVisits == 0),
+          "plugged as the simulator reads it");
   } else if (name == "model") {
     checkSame(sim::parseModelCode, value, unit.modelCode, defaults.modelCode, "model");
   } else if (name == "esc-version") {
@@ -127,6 +130,11 @@ void checkField(const Pair& pair, const SimulateSettings& settings,
     check(sim::parseFault(value, fault) && sameFault(fault, unit.fault), "fault");
   } else if (name == "clock") {
     check(value == (settings.clock == SimulatedClock::Virtual ? "virtual" : "real"), "clock");
+  } else if (name == "storm") {
+    check(!value.empty() && value.size() <= 7 &&
+              value.find_first_not_of("0123456789") == std::string::npos &&
+              std::stoul(value) == settings.stormVisits,
+          "storm");
   } else {
     check(name == "plug-after", "only known settings are accepted");
     check(settings.plugLater && !value.empty() && value.size() <= 7 &&
@@ -140,6 +148,11 @@ void checkAccepted(const std::string& text, const SimulateSettings& settings) {
   static const sim::UnitSettings DEFAULTS = sim::defaultSettings();
   check(settings.plugAfterMs <= MAX_PLUG_AFTER_MS, "plug-after at most an hour");
   check(!settings.plugLater || !settings.unit.plugged, "plugged later means out at start");
+  check(settings.stormVisits <= MAX_STORM_VISITS, "a storm of at most 100000 visits");
+  check(settings.stormVisits == 0 || !settings.unit.plugged, "a storm starts with the unit out");
+  check(!settings.plugLater || settings.stormVisits == 0 ||
+            settings.plugAfterMs > settings.stormVisits,
+        "the unit is plugged in for good after the storm");
   // Every field left alone keeps its default: a copy of the defaults with just the named
   // fields taken over must be the record.
   SimulateSettings expected;
@@ -166,6 +179,10 @@ void checkAccepted(const std::string& text, const SimulateSettings& settings) {
     if (pair.name == "esc-status") expected.unit.escStatus = unit.escStatus;
     if (pair.name == "fault") expected.unit.fault = unit.fault;
     if (pair.name == "clock") expected.clock = settings.clock;
+    if (pair.name == "storm") {
+      expected.stormVisits = settings.stormVisits;
+      expected.unit.plugged = false;
+    }
     if (pair.name == "plug-after") {
       expected.plugLater = true;
       expected.plugAfterMs = settings.plugAfterMs;
