@@ -9,18 +9,6 @@
 namespace esc {
 namespace {
 
-bool isUnitIdentity(std::uint16_t vendorId, std::uint16_t productId) {
-  if (vendorId != UNIT_VENDOR_ID) {
-    return false;
-  }
-  for (const std::uint16_t accepted : UNIT_PRODUCT_IDS) {
-    if (productId == accepted) {
-      return true;
-    }
-  }
-  return false;
-}
-
 std::unique_ptr<char16_t[]> copyPath(const std::u16string& path) {
   std::unique_ptr<char16_t[]> copy(new char16_t[path.size() + 1]);
   std::memcpy(copy.get(), path.c_str(), (path.size() + 1) * sizeof(char16_t));
@@ -34,6 +22,18 @@ bool usableReportLength(std::uint32_t length) {
 }
 
 }  // namespace
+
+bool isUnitIdentity(std::uint16_t vendorId, std::uint16_t productId) {
+  if (vendorId != UNIT_VENDOR_ID) {
+    return false;
+  }
+  for (const std::uint16_t accepted : UNIT_PRODUCT_IDS) {
+    if (productId == accepted) {
+      return true;
+    }
+  }
+  return false;
+}
 
 std::uint16_t escFirmwareVersion(const HidLink& link) { return readLe16(link.escInfo + 4); }
 

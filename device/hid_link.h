@@ -24,6 +24,9 @@ inline constexpr std::int32_t ERROR_FUNCTION_FAILED = 1627;
 inline constexpr std::uint16_t UNIT_VENDOR_ID = ESC_UNIT_VENDOR_ID;
 inline constexpr std::uint16_t UNIT_PRODUCT_IDS[] = {1, 2};
 
+// True for the vendor and product ids of a programming unit that discovery opens.
+bool isUnitIdentity(std::uint16_t vendorId, std::uint16_t productId);
+
 inline constexpr std::size_t REPORT_SIZE = 60;
 inline constexpr std::uint8_t OUTPUT_REPORT_ID = 0x01;
 inline constexpr std::uint8_t INPUT_REPORT_ID = 0x02;

@@ -228,6 +228,17 @@ OpenHidraw* framedDevice(HidrawBackend& backend, int fd) {
   return device;
 }
 
+// The device of a transfer into or out of `buffer`; null, with the error set, for no
+// buffer or a device not open here.
+const OpenHidraw* transferDevice(HidrawBackend& backend, int fd, const std::uint8_t* buffer,
+                                 std::uint32_t length) {
+  if (buffer == nullptr || length == 0) {
+    fail(backend, EINVAL);
+    return nullptr;
+  }
+  return framedDevice(backend, fd);
+}
+
 // Linux has no parsed capabilities: the lengths come from the report descriptor, counted
 // as Windows counts them, so the link's length rules hold unchanged.
 bool readCapabilities(void* context, DeviceHandle device, std::uint16_t& inputLength,
@@ -293,10 +304,7 @@ bool writeReport(void* context, DeviceHandle device, const std::uint8_t* report,
   HidrawBackend& backend = backendOf(context);
   const LinuxOs& os = *backend.os;
   const int fd = toFd(device);
-  if (report == nullptr || length == 0) {
-    return fail(backend, EINVAL);
-  }
-  const OpenHidraw* open = framedDevice(backend, fd);
+  const OpenHidraw* open = transferDevice(backend, fd, report, length);
   if (open == nullptr) {
     return false;
   }
@@ -331,10 +339,7 @@ bool readReport(void* context, DeviceHandle device, std::uint8_t* report, std::u
   HidrawBackend& backend = backendOf(context);
   const LinuxOs& os = *backend.os;
   const int fd = toFd(device);
-  if (report == nullptr || length == 0) {
-    return fail(backend, EINVAL);
-  }
-  const OpenHidraw* open = framedDevice(backend, fd);
+  const OpenHidraw* open = transferDevice(backend, fd, report, length);
   if (open == nullptr) {
     return false;
   }

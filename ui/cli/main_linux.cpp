@@ -129,13 +129,9 @@ int main(int argc, char** argv) {
       languageOfLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")));
   const std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
   CliArguments arguments;
-  std::string error;
-  if (!parseArguments(words, arguments, error)) {
-    consoleWrite(nullptr, Stream::Err, error + "\n");
-    return EXIT_USAGE;
-  }
   SimulateSettings settings;
-  if (arguments.simulate && !parseSimulateSettings(arguments.simulateSettings, settings, error)) {
+  std::string error;
+  if (!readCommandLine(words, arguments, settings, error)) {
     consoleWrite(nullptr, Stream::Err, error + "\n");
     return EXIT_USAGE;
   }
@@ -164,13 +160,7 @@ int main(int argc, char** argv) {
     environment.loadImage = esc::productImageLoader();
   }
   const int status = runCommand(arguments, environment);
-  if (arguments.simulate && arguments.verb == Verb::Update && !arguments.help &&
-      status != EXIT_USAGE) {
-    consoleWrite(nullptr, Stream::Err, "escupdate: " + simulationSummary(simulation) + "\n");
-  }
-  if (arguments.simulate && settings.stormVisits != 0 && !arguments.help) {
-    consoleWrite(nullptr, Stream::Err, "escupdate: " + stormSummary(simulation) + "\n");
-  }
+  consoleWrite(nullptr, Stream::Err, simulationReport(arguments, settings, simulation, status));
   if (monitor != nullptr) {
     esc::closeHotplugMonitor(monitor);
   }

@@ -112,13 +112,9 @@ int wmain(int argc, wchar_t** argv) {
     words.push_back(toUtf8(reinterpret_cast<const char16_t*>(argv[i])));
   }
   CliArguments arguments;
-  std::string error;
-  if (!parseArguments(words, arguments, error)) {
-    consoleWrite(nullptr, Stream::Err, error + "\n");
-    return EXIT_USAGE;
-  }
   SimulateSettings settings;
-  if (arguments.simulate && !parseSimulateSettings(arguments.simulateSettings, settings, error)) {
+  std::string error;
+  if (!readCommandLine(words, arguments, settings, error)) {
     consoleWrite(nullptr, Stream::Err, error + "\n");
     return EXIT_USAGE;
   }
@@ -153,12 +149,6 @@ int wmain(int argc, wchar_t** argv) {
     environment.loadImage = esc::productImageLoader();
   }
   const int status = runCommand(arguments, environment);
-  if (arguments.simulate && arguments.verb == Verb::Update && !arguments.help &&
-      status != EXIT_USAGE) {
-    consoleWrite(nullptr, Stream::Err, "escupdate: " + simulationSummary(simulation) + "\n");
-  }
-  if (arguments.simulate && settings.stormVisits != 0 && !arguments.help) {
-    consoleWrite(nullptr, Stream::Err, "escupdate: " + stormSummary(simulation) + "\n");
-  }
+  consoleWrite(nullptr, Stream::Err, simulationReport(arguments, settings, simulation, status));
   return status;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "ui/cli/cli_program.h"
 #include "updater/classification.h"
 #include "updater/firmware_image.h"
 
@@ -191,6 +192,28 @@ std::string stormSummary(const Simulation& simulation) {
 
 HotplugSource simulatedHotplugSource(SimulatedHotplug& hotplug) {
   return HotplugSource{&hotplug, waitForStep};
+}
+
+bool readCommandLine(const std::vector<std::string>& words, CliArguments& arguments,
+                     SimulateSettings& settings, std::string& error) {
+  return parseArguments(words, arguments, error) &&
+         (!arguments.simulate ||
+          parseSimulateSettings(arguments.simulateSettings, settings, error));
+}
+
+std::string simulationReport(const CliArguments& arguments, const SimulateSettings& settings,
+                             const Simulation& simulation, int status) {
+  if (!arguments.simulate || arguments.help || status == EXIT_USAGE) {
+    return {};
+  }
+  std::string report;
+  if (arguments.verb == Verb::Update) {
+    report += "escupdate: " + simulationSummary(simulation) + "\n";
+  }
+  if (settings.stormVisits != 0) {
+    report += "escupdate: " + stormSummary(simulation) + "\n";
+  }
+  return report;
 }
 
 }  // namespace esc::cli

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "emulator/sim_bus.h"
+#include "ui/cli/cli_arguments.h"
 #include "ui/cli/cli_environment.h"
 #include "ui/cli/simulate_settings.h"
 
@@ -68,5 +69,15 @@ std::string stormSummary(const Simulation& simulation);
 // the next scheduled steps within the timeout, carries out every step of that instant and
 // tells the first change; None when no step falls within it or the steps changed nothing.
 HotplugSource simulatedHotplugSource(SimulatedHotplug& hotplug);
+
+// The command line's words read into the arguments and, with --simulate, its settings. On
+// false, `error` is the one line to print before exiting with the usage status.
+bool readCommandLine(const std::vector<std::string>& words, CliArguments& arguments,
+                     SimulateSettings& settings, std::string& error);
+// What a simulated run adds on standard error once the verb has ended with `status`: the
+// summary of an update, the count of a storm, each line starting "escupdate: "; empty
+// without --simulate, for help, and after a usage error.
+std::string simulationReport(const CliArguments& arguments, const SimulateSettings& settings,
+                             const Simulation& simulation, int status);
 
 }  // namespace esc::cli

@@ -5,18 +5,6 @@
 namespace esc::cli {
 namespace {
 
-bool isUnit(std::uint16_t vendorId, std::uint16_t productId) {
-  if (vendorId != UNIT_VENDOR_ID) {
-    return false;
-  }
-  for (const std::uint16_t accepted : UNIT_PRODUCT_IDS) {
-    if (productId == accepted) {
-      return true;
-    }
-  }
-  return false;
-}
-
 // Calls `visit` with the path of each listed interface until it returns false.
 template <typename Visit>
 bool forEachInterface(const HidPlatform& platform, Visit visit) {
@@ -46,7 +34,7 @@ bool readUnitIds(const HidPlatform& platform, const std::u16string& path,
   std::uint16_t vendorId = 0;
   const bool read = platform.readAttributes(platform.context, device, vendorId, productId);
   platform.closeDevice(platform.context, device);
-  return read && isUnit(vendorId, productId);
+  return read && isUnitIdentity(vendorId, productId);
 }
 
 char16_t lowerAscii(char16_t c) {
