@@ -119,7 +119,8 @@ win_shots=$(winepath -w "$shots")
 
 # run_driver <log name> [driver options]: one pass of the driver, answering its screenshot
 # requests. Wine gives the program the user-interface language of the Unix locale it starts
-# in, so a caller sets LC_ALL for a pass in another language.
+# in, so a caller sets driver_locale (LC_ALL for Wine alone) for a pass in another
+# language.
 # Each pass waits until the previous pass's wineserver has ended. If Wine fails to start
 # the driver (the pass ends before the driver's first line), that is no test result: the
 # pass is started once more, and says so.
@@ -131,7 +132,8 @@ run_driver() {
   for attempt in 1 2; do
     timeout 120 wineserver -w || true
     set +e
-    timeout 900 wine "$driver" --sim "$win_sim" --screenshots "$win_shots" "$@" |
+    timeout 900 env ${driver_locale:+LC_ALL=$driver_locale} \
+      wine "$driver" --sim "$win_sim" --screenshots "$win_shots" "$@" |
       while IFS= read -r line; do
         line=${line%$'\r'}
         if [[ $line == "SCREENSHOT "* ]]; then
@@ -165,8 +167,11 @@ run_driver() {
 
 run_driver driver "$@"
 if [[ $# -eq 0 ]]; then
-  LC_ALL=de_DE.UTF-8 run_driver driver-german --only user_interface_texts --ui-language 0x0407
-  LC_ALL=fr_FR.UTF-8 run_driver driver-french --only user_interface_texts --ui-language 0x040c
+  # Set for bash itself, an LC_ALL the machine has not generated draws a warning.
+  driver_locale=de_DE.UTF-8 run_driver driver-german --only user_interface_texts \
+    --ui-language 0x0407
+  driver_locale=fr_FR.UTF-8 run_driver driver-french --only user_interface_texts \
+    --ui-language 0x040c
 fi
 
 echo "== escupdate.exe, the command line"
