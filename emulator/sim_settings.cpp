@@ -125,15 +125,6 @@ const FaultForm* formOf(FaultChoice choice) {
   return nullptr;
 }
 
-std::string hexText(std::uint32_t value) {
-  static const char DIGITS[] = "0123456789ABCDEF";
-  std::string text = "0x";
-  for (int shift = 28; shift >= 0; shift -= 4) {
-    text += DIGITS[(value >> shift) & 0xFu];
-  }
-  return text;
-}
-
 bool applyOption(const char* variable, const std::string& text, UnitSettings& settings) {
   const std::string name = variable;
   if (name == "ESCSIM_PLUGGED") return parseSwitch(text, settings.plugged);
@@ -153,6 +144,15 @@ bool applyOption(const char* variable, const std::string& text, UnitSettings& se
 }
 
 }  // namespace
+
+std::string hexText(std::uint32_t value) {
+  static const char DIGITS[] = "0123456789ABCDEF";
+  std::string text = "0x";
+  for (int shift = 28; shift >= 0; shift -= 4) {
+    text += DIGITS[(value >> shift) & 0xFu];
+  }
+  return text;
+}
 
 UnitSettings defaultSettings() {
   const Device unit = makeSupportedUnitWithoutFlash();

@@ -66,6 +66,8 @@ bool parsePackedVersion(const std::string& text, std::uint32_t& value);
 bool parseFault(const std::string& text, FaultSetting& value);
 // The fault in the form parseFault reads.
 std::string faultText(const FaultSetting& fault);
+// A 32-bit number as "0x" and eight upper-case hex digits, a form every parser here reads.
+std::string hexText(std::uint32_t value);
 
 struct SettingOption {
   const char* variable;  // ESCSIM_...

@@ -88,19 +88,10 @@ constexpr FieldSpec UNIT_FIELDS[] = {
      [](const std::string& text, UnitSettings& s) { return parseNumber16(text, s.escStatus); }},
 };
 
-std::string hex32(std::uint32_t value) {
-  static const char DIGITS[] = "0123456789ABCDEF";
-  std::string text = "0x";
-  for (int shift = 28; shift >= 0; shift -= 4) {
-    text += DIGITS[(value >> shift) & 0xFu];
-  }
-  return text;
-}
-
 std::string fieldText(int id, const UnitSettings& settings) {
   switch (id) {
     case IDC_SIM_MODEL:
-      return hex32(settings.modelCode);
+      return hexText(settings.modelCode);
     case IDC_SIM_ESC_VERSION:
       if (settings.escFirmwareVersion == 0xFFFF) {
         return "none";
@@ -108,9 +99,9 @@ std::string fieldText(int id, const UnitSettings& settings) {
       return std::to_string(settings.escFirmwareVersion >> 8) + "." +
              std::to_string(settings.escFirmwareVersion & 0xFFu);
     case IDC_SIM_BOOTLOADER_VERSION:
-      return hex32(settings.bootloaderVersion);
+      return hexText(settings.bootloaderVersion);
     case IDC_SIM_UNIT_VERSION:
-      return hex32(settings.unitFirmwareVersion);
+      return hexText(settings.unitFirmwareVersion);
     case IDC_SIM_PRODUCT_ID:
       return std::to_string(settings.productId);
     case IDC_SIM_ESC_STATUS:
