@@ -10,20 +10,13 @@ HMODULE imageLibrary = nullptr;
 bool imageLibraryTried = false;
 TransparentBltFunction transparentBltEntry = nullptr;
 
-HMODULE loadFromSystem32(const wchar_t* name) {
-  return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-// GetProcAddress gives one generic function type; going through void (*)() converts it
-// to the real signature without a cast between unrelated function types.
-template <typename Function>
-Function resolve(HMODULE module, const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 }  // namespace
 
 void searchSystemFolderOnly() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
+
+HMODULE loadFromSystem32(const wchar_t* name) {
+  return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 void initCommonControls() {
   if (commonControlsLibrary == nullptr) {

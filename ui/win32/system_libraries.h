@@ -12,6 +12,16 @@ namespace esc {
 // first thing at start-up. Every Windows release the program runs on has the call.
 void searchSystemFolderOnly();
 
+// A DLL from System32 only, whatever the search settings; null when it cannot be loaded.
+HMODULE loadFromSystem32(const wchar_t* name);
+
+// GetProcAddress gives one generic function type; going through void (*)() converts it
+// to the real signature without a cast between unrelated function types.
+template <typename Function>
+Function resolve(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
 using TransparentBltFunction = BOOL(WINAPI*)(HDC destination, int x, int y, int width, int height,
                                              HDC source, int sourceX, int sourceY, int sourceWidth,
                                              int sourceHeight, UINT transparentColour);

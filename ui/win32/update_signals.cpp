@@ -4,6 +4,8 @@
 #include <objbase.h>
 #include <shobjidl.h>
 
+#include "ui/win32/system_libraries.h"
+
 namespace esc {
 namespace {
 
@@ -29,13 +31,8 @@ struct Taskbar {
 
 Taskbar taskbar;
 
-template <typename Function>
-Function resolve(HMODULE module, const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 void createTaskbarList() {
-  taskbar.ole = LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  taskbar.ole = loadFromSystem32(L"ole32.dll");
   if (taskbar.ole == nullptr) {
     return;
   }
