@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace esc::fuzz {
 
@@ -12,6 +13,17 @@ inline void check(bool holds, const char* invariant) {
     std::fprintf(stderr, "invariant violated: %s\n", invariant);
     std::abort();
   }
+}
+
+// A byte that would break a one-line message or drive the terminal.
+inline bool hasControl(const std::string& text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace esc::fuzz

@@ -2,6 +2,7 @@
 // system hands a program its arguments. The parser neither crashes nor exits; it depends
 // on nothing but the words; a refusal is one line naming an argument that was given; an
 // accepted command line gives a record each of whose fields some given word explains.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,6 +16,7 @@ namespace esc::cli {
 namespace {
 
 using fuzz::check;
+using fuzz::hasControl;
 
 const char NO_VERB[] = "escupdate: no verb given (list, info, update or help)";
 
@@ -62,22 +64,7 @@ CliArguments dirtyRecord() {
 }
 
 bool given(const std::vector<std::string>& words, const std::string& word) {
-  for (const std::string& candidate : words) {
-    if (candidate == word) {
-      return true;
-    }
-  }
-  return false;
-}
-
-bool hasControl(const std::string& text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      return true;
-    }
-  }
-  return false;
+  return std::find(words.begin(), words.end(), word) != words.end();
 }
 
 // A refusal starts with the word it is about, whole, as the message shows it (an empty one

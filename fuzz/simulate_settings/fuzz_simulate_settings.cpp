@@ -16,6 +16,7 @@ namespace esc::cli {
 namespace {
 
 using fuzz::check;
+using fuzz::hasControl;
 
 constexpr std::uint32_t MAX_PLUG_AFTER_MS = 3600000;
 constexpr std::uint32_t MAX_STORM_VISITS = 100000;
@@ -75,16 +76,6 @@ SimulateSettings dirtySettings() {
   settings.plugAfterMs = 99;
   settings.stormVisits = 5;
   return settings;
-}
-
-bool hasControl(const std::string& text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      return true;
-    }
-  }
-  return false;
 }
 
 // The simulator's parser for the setting, given the value as the same string, reads what
