@@ -214,15 +214,23 @@ void countError(void* context, const char16_t*, const char16_t*, std::int32_t va
 }
 void countSuccess(void* context) { ++static_cast<UpdateOutcome*>(context)->successes; }
 
-TEST(CoreOverHidraw, AWholeUpdateWritesTheImageWithItsWaits) {
-  setMessageLanguage(Language::English);
+// An open link to the supported unit, and a port that confirms and counts the outcome.
+class CoreOverHidrawUpdate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setMessageLanguage(Language::English);
+    ASSERT_EQ(classifyController(escModelCode(session.link), target),
+              ClassificationResult::Supported);
+  }
+
   OpenLink session;
   UpdateTarget target{};
-  ASSERT_EQ(classifyController(escModelCode(session.link), target),
-            ClassificationResult::Supported);
   UpdateOutcome outcome;
   const UpdatePort port{&outcome,   answerYes,    ignoreTitle, ignorePosition, ignore,
                         countError, countSuccess, ignore,      ignore,         sleepUntilDeadline};
+};
+
+TEST_F(CoreOverHidrawUpdate, AWholeUpdateWritesTheImageWithItsWaits) {
   const std::uint64_t start = session.kernel.nowMicroseconds;
 
   runUpdate(session.link, target, port);
@@ -237,15 +245,7 @@ TEST(CoreOverHidraw, AWholeUpdateWritesTheImageWithItsWaits) {
   EXPECT_EQ(session.kernel.nowMicroseconds - start, 42700 * MS);
 }
 
-TEST(CoreOverHidraw, AnUpdateInterruptedByRemovalReportsTheRemovalError) {
-  setMessageLanguage(Language::English);
-  OpenLink session;
-  UpdateTarget target{};
-  ASSERT_EQ(classifyController(escModelCode(session.link), target),
-            ClassificationResult::Supported);
-  UpdateOutcome outcome;
-  const UpdatePort port{&outcome,   answerYes,    ignoreTitle, ignorePosition, ignore,
-                        countError, countSuccess, ignore,      ignore,         sleepUntilDeadline};
+TEST_F(CoreOverHidrawUpdate, AnUpdateInterruptedByRemovalReportsTheRemovalError) {
   session.unit().writeError = ENODEV;
 
   runUpdate(session.link, target, port);
