@@ -18,6 +18,8 @@ void holdRemoval(HeldDeviceEvents& held, bool namesOpenUnit) {
   }
 }
 
+void openUnitRemovalHandled(HeldDeviceEvents& held) { held.arrivalBeforeRemoval = false; }
+
 bool anyHeld(const HeldDeviceEvents& held) {
   return held.arrivalBeforeRemoval || held.openUnitRemoved || held.arrivalAfterRemoval;
 }

@@ -23,6 +23,10 @@ void holdArrival(HeldDeviceEvents& held);
 // `namesOpenUnit`: the removed interface is the open unit's. Other removals change
 // nothing, now or later.
 void holdRemoval(HeldDeviceEvents& held, bool namesOpenUnit);
+// The open unit's removal was handled at once while arrivals were held (a question box
+// holds only those): the arrivals held so far came while that unit was open, so they
+// change nothing.
+void openUnitRemovalHandled(HeldDeviceEvents& held);
 bool anyHeld(const HeldDeviceEvents& held);
 
 // What the held notifications do, in this order, when they are handled with the link in

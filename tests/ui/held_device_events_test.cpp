@@ -12,7 +12,8 @@ namespace {
 struct HeldCase {
   const char* name;
   // In arrival order: 'A' an arrival, 'R' the removal of the unit open while they were
-  // held, 'r' the removal of some other device.
+  // held, 'r' the removal of some other device, 'H' the removal of the open unit handled
+  // at once (arrivals alone were held).
   const char* events;
   bool linkOpenWhenHandled;
   bool loseOpenUnit;
@@ -40,6 +41,11 @@ const HeldCase CASES[] = {
      false},
     {"after the program closed the link, any arrival detects", "AR", false, false, true},
     {"after the program closed the link, the unit's return is detected", "RA", false, false, true},
+    {"arrivals before a removal handled at once change nothing", "AAH", false, false, false},
+    {"an arrival after a removal handled at once detects", "AHA", false, false, true},
+    {"arrivals after a removal handled at once detect once", "AHAAA", false, false, true},
+    {"other devices coming and going around a removal handled at once", "ArHrA", false, false,
+     true},
 };
 
 class HeldDeviceEventsTest : public ::testing::TestWithParam<HeldCase> {};
@@ -50,6 +56,8 @@ TEST_P(HeldDeviceEventsTest, ActLikeTheNotificationsHandledInOrder) {
   for (const char event : std::string(c.events)) {
     if (event == 'A') {
       holdArrival(held);
+    } else if (event == 'H') {
+      openUnitRemovalHandled(held);
     } else {
       holdRemoval(held, event == 'R');
     }
@@ -57,7 +65,11 @@ TEST_P(HeldDeviceEventsTest, ActLikeTheNotificationsHandledInOrder) {
   const HeldEventActions actions = actionsFor(held, c.linkOpenWhenHandled);
   EXPECT_EQ(actions.loseOpenUnit, c.loseOpenUnit);
   EXPECT_EQ(actions.detect, c.detect);
-  EXPECT_EQ(anyHeld(held), std::string(c.events).find_first_of("AR") != std::string::npos);
+  // A removal handled at once leaves held only what came after it.
+  const std::string events(c.events);
+  const std::size_t handled = events.rfind('H');
+  const std::string after = handled == std::string::npos ? events : events.substr(handled + 1);
+  EXPECT_EQ(anyHeld(held), after.find_first_of("AR") != std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HeldDeviceEventsTest, ::testing::ValuesIn(CASES),

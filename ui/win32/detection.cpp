@@ -42,9 +42,10 @@ void showStatus(MessageId id) {
   SetDlgItemTextW(mainWindow, IDC_STATUS_PANEL, wide(text));
 }
 
-// Device notifications wait while this is above zero: a message box of the program is
-// open, or the update uses the link.
-int holdDepth = 0;
+// Device notifications of each kind wait while their count is above zero. Every hold
+// holds arrivals, so removals are never handled while arrivals wait.
+int arrivalHolds = 0;
+int removalHolds = 0;
 HeldDeviceEvents heldEvents;
 
 void showIncompatibleBox() {
@@ -153,30 +154,41 @@ BOOL OnDeviceChange(WPARAM event, LPARAM data) {
   // Held, the notification is reduced to what it will do: the broadcast's data is valid
   // only during this call.
   if (event == DBT_DEVICEARRIVAL) {
-    if (holdDepth > 0) {
+    if (arrivalHolds > 0) {
       holdArrival(heldEvents);
     } else {
       detectArrivedUnit();
     }
   } else if (namesOpenUnit(broadcast)) {
-    if (holdDepth > 0) {
+    if (removalHolds > 0) {
       holdRemoval(heldEvents, true);
     } else {
       loseOpenUnit();
+      openUnitRemovalHandled(heldEvents);
     }
   }
   HandleHeldDeviceNotifications();
   return TRUE;
 }
 
-void HoldDeviceNotifications() { ++holdDepth; }
+void HoldDeviceNotifications(HeldNotifications held) {
+  ++arrivalHolds;
+  if (held == HeldNotifications::All) {
+    ++removalHolds;
+  }
+}
 
-void ReleaseDeviceNotifications() { --holdDepth; }
+void ReleaseDeviceNotifications(HeldNotifications held) {
+  --arrivalHolds;
+  if (held == HeldNotifications::All) {
+    --removalHolds;
+  }
+}
 
 bool HandleHeldDeviceNotifications() {
   bool unitGivenUp = false;
   // A detection's box holds what arrives meanwhile, which the next round handles.
-  while (holdDepth == 0 && anyHeld(heldEvents)) {
+  while (arrivalHolds == 0 && anyHeld(heldEvents)) {
     const HeldEventActions actions = actionsFor(heldEvents, isOpen(deviceLink));
     heldEvents = HeldDeviceEvents{};
     if (actions.loseOpenUnit) {
@@ -189,10 +201,11 @@ bool HandleHeldDeviceNotifications() {
   return unitGivenUp;
 }
 
-int ShowMessageBox(const char16_t* text, const char16_t* caption, UINT type) {
-  HoldDeviceNotifications();
+int ShowMessageBox(const char16_t* text, const char16_t* caption, UINT type,
+                   HeldNotifications held) {
+  HoldDeviceNotifications(held);
   const int answer = MessageBoxW(mainWindow, wide(text), wide(caption), type);
-  ReleaseDeviceNotifications();
+  ReleaseDeviceNotifications(held);
   return answer;
 }
 

@@ -59,16 +59,20 @@ void DetectUnitAtStartup();
 BOOL OnDeviceChange(WPARAM event, LPARAM data);
 
 // Device notifications are held from Hold to the matching Release (the calls nest): while
-// a message box of the program is open, and while the update uses the link. A box must
-// never open on top of another, nor the link change under the update.
-void HoldDeviceNotifications();
-void ReleaseDeviceNotifications();
+// a message box of the program is open, while the update uses the link, and while a
+// transfer waits for the unit. A box must never open on top of another, nor the link
+// change under the update or under a transfer. A question of the update holds arrivals
+// only: the unit's removal is shown at once, and the update then fails at the lock.
+enum class HeldNotifications { All, ArrivalsOnly };
+void HoldDeviceNotifications(HeldNotifications held = HeldNotifications::All);
+void ReleaseDeviceNotifications(HeldNotifications held = HeldNotifications::All);
 // Once nothing holds them, lets the held notifications do what they would have done, in
 // their order; does nothing while they are held. True when the last detection it ran
 // found a unit and gave it up (the link is then closed, and the unit's heading shown).
 bool HandleHeldDeviceNotifications();
 // MessageBoxW owned by the dialog, with device notifications held while it is open.
-int ShowMessageBox(const char16_t* text, const char16_t* caption, UINT type);
+int ShowMessageBox(const char16_t* text, const char16_t* caption, UINT type,
+                   HeldNotifications held = HeldNotifications::All);
 // Replaces the status panel's text with the heading, a blank line and the connection
 // instructions.
 void ShowStatusWithInstructions(MessageId heading);

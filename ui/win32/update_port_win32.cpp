@@ -93,16 +93,18 @@ LRESULT CALLBACK KeepProgressWindowOpen(HWND window, UINT message, WPARAM wParam
   return CallWindowProcW(progressBarProcedure, window, message, wParam, lParam);
 }
 
-// Device events while the box is open are held, and handled as soon as it closes, before
-// the update looks at the link again: a unit pulled meanwhile fails at the lock, and one
-// swapped in is detected before anything is sent. If detection gave the swapped-in unit
-// up, its heading (and box) have told the user why, and the link is closed as detection
-// leaves it: the update ends as if declined, instead of reporting a failed lock for a
-// unit that is there.
+// The unit's removal while the box is open is shown at once: the link closes, and the
+// update fails at the lock once the user goes on. Arrivals are held, so that no box opens
+// on top of this one, and handled as soon as it closes, before the update looks at the
+// link again: a unit swapped in is detected before anything is sent. If detection gave
+// it up, its heading (and box) have told the user why, and the link is closed as
+// detection leaves it: the update ends as if declined, instead of reporting a failed
+// lock for a unit that is there.
 bool ask(void*, Question question, const char16_t* caption, const char16_t* text) {
   const bool confirmation = question == Question::Confirmation;
   const UINT buttons = confirmation ? MB_OKCANCEL : MB_YESNO;
-  const int answer = ShowMessageBox(text, caption, buttons | MB_ICONWARNING);
+  const int answer =
+      ShowMessageBox(text, caption, buttons | MB_ICONWARNING, HeldNotifications::ArrivalsOnly);
   const bool swappedUnitGivenUp = HandleHeldDeviceNotifications() && !isOpen(deviceLink);
   return answer == (confirmation ? IDOK : IDYES) && !swappedUnitGivenUp;
 }
