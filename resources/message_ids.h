@@ -36,6 +36,8 @@ inline constexpr MessageId MSG_LABEL_BOOTLOADER = 40040;
 inline constexpr MessageId MSG_LABEL_ESC = 40041;
 // The selected firmware image is missing from the program.
 inline constexpr MessageId MSG_IMAGE_MISSING = 40042;
+// Why Windows must not end the session while the update writes.
+inline constexpr MessageId MSG_SHUTDOWN_BLOCKED = 40043;
 
 // The command line's own texts.
 inline constexpr MessageId MSG_CLI_CONTINUE_PROMPT = 41000;

@@ -13,11 +13,12 @@
 namespace esc {
 namespace {
 
-// Every id that the program shows, plus the missing-image message.
+// Every id that the program shows, plus the missing-image message and the reason shown
+// when Windows is asked not to end the session.
 const std::set<MessageId> SHOWN_IDS = {40000, 40001, 40002, 40008, 40009, 40011, 40012, 40015,
                                        40016, 40017, 40020, 40022, 40023, 40025, 40026, 40027,
                                        40028, 40029, 40030, 40032, 40033, 40034, 40035, 40036,
-                                       40037, 40038, 40039, 40040, 40041, 40042};
+                                       40037, 40038, 40039, 40040, 40041, 40042, 40043};
 
 // The command line's own texts, which the window has no need of.
 const std::set<MessageId> COMMAND_LINE_IDS = {41000, 41001, 41002, 41003, 41004,
@@ -186,6 +187,12 @@ const ExactText EXACT_TEXTS[] = {
     {MSG_IMAGE_MISSING, Language::German,
      u"Das Firmware-Image f\u00fcr diesen Regler fehlt im Updater. Es wurde nichts auf den "
      u"Regler geschrieben."},
+    {MSG_SHUTDOWN_BLOCKED, Language::English,
+     u"An ESC firmware update is in progress. Please do not turn off the PC until it has "
+     u"finished."},
+    {MSG_SHUTDOWN_BLOCKED, Language::German,
+     u"Ein Firmware-Update des Reglers l\u00e4uft. Bitte schalten Sie den PC nicht aus, bevor "
+     u"es abgeschlossen ist."},
 };
 
 INSTANTIATE_TEST_SUITE_P(Texts, CatalogueExactText, ::testing::ValuesIn(EXACT_TEXTS));

@@ -361,8 +361,19 @@ bool recordTaskbarProgress(void* context, HWND window, TaskbarProgress state,
   return shown;
 }
 
+bool recordShutdownReason(void* context, HWND window, const char16_t* reason) {
+  auto& simulator = *static_cast<Simulator*>(context);
+  simulator.signals.shutdownReason.clear();
+  for (const char16_t* unit = reason; unit != nullptr && *unit != u'\0'; ++unit) {
+    simulator.signals.shutdownReason += *unit < 0x80 ? static_cast<char>(*unit) : '?';
+  }
+  const UpdateSignals& windows = windowsUpdateSignals();
+  return windows.showShutdownReason(windows.context, window, reason);
+}
+
 // "taskbar progress" reads "none", "45 %" or "error at 45 %"; the last two are followed by
-// "(not shown)" when Windows did not show them.
+// "(not shown)" when Windows did not show them. "shutdown blocked" reads "no" or the
+// reason given.
 std::string describeSignals(const SignalsSeen& signals) {
   std::string taskbar = "none";
   if (signals.taskbar != TaskbarProgress::None) {
@@ -371,7 +382,8 @@ std::string describeSignals(const SignalsSeen& signals) {
               (signals.taskbarShown ? "" : " (not shown)");
   }
   return std::string("system kept awake: ") + (signals.keptAwake ? "yes" : "no") +
-         "\r\ntaskbar progress: " + taskbar + "\r\n";
+         "\r\ntaskbar progress: " + taskbar + "\r\nshutdown blocked: " +
+         (signals.shutdownReason.empty() ? "no" : signals.shutdownReason) + "\r\n";
 }
 
 }  // namespace
@@ -444,7 +456,7 @@ void refreshReadout(Simulator& simulator) {
 }
 
 UpdateSignals recordingSignals(Simulator& simulator) {
-  return UpdateSignals{&simulator, recordKeepAwake, recordTaskbarProgress};
+  return UpdateSignals{&simulator, recordKeepAwake, recordTaskbarProgress, recordShutdownReason};
 }
 
 }  // namespace esc::sim

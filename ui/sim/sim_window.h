@@ -23,6 +23,9 @@ struct SignalsSeen {
   TaskbarProgress taskbar = TaskbarProgress::None;
   std::uint32_t taskbarPosition = 0;
   bool taskbarShown = false;
+  // The reason given for keeping the session from ending (non-ASCII letters as '?'),
+  // empty while there is none.
+  std::string shutdownReason;
 };
 
 struct Simulator {

@@ -87,5 +87,8 @@ void ReportError(const char16_t* message, const char16_t* caption, std::int32_t 
 // How the update procedure reaches the user in this program; `signals` is told about
 // the command sequence and must outlive the update.
 UpdatePort windowsUpdatePort(const UpdateSignals& signals);
+// From the update's lock request until its writing has stopped, failed or not: the
+// session must not end meanwhile.
+bool UpdateIsWriting();
 
 }  // namespace esc

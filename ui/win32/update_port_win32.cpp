@@ -29,10 +29,12 @@ struct ProgressState {
 ProgressState progress{};
 WNDPROC progressBarProcedure = nullptr;
 
-// From the lock request until the update has ended: the PC is kept awake, the taskbar
-// button shows the progress and device notifications are held.
+// From the lock request until the update has ended: the taskbar button shows the
+// progress and device notifications are held. Until the writing stops (before the error
+// box, or with the success text) the PC is kept awake and the session must not end.
 struct Sequence {
   bool running;
+  bool writing;
   std::uint32_t taskbarPosition;
 };
 
@@ -52,8 +54,10 @@ void showTaskbarProgress(void* context, TaskbarProgress state, std::uint32_t pos
 // afterwards, and the system may sleep again.
 void stopWriting(void* context) {
   dropQueuedInput(mainWindow);
+  sequence.writing = false;
   const UpdateSignals& signals = signalsOf(context);
   signals.keepSystemAwake(signals.context, false);
+  signals.showShutdownReason(signals.context, mainWindow, nullptr);
 }
 
 // The update has ended: the taskbar button shows no progress any more, and the device
@@ -191,9 +195,12 @@ void refused(void*) {}
 
 void sequenceStarts(void* context) {
   HoldDeviceNotifications();
-  sequence = Sequence{true, 0};
+  sequence = Sequence{true, true, 0};
   const UpdateSignals& signals = signalsOf(context);
   signals.keepSystemAwake(signals.context, true);
+  char16_t reason[MESSAGE_BUFFER_UNITS];
+  loadMessage(MSG_SHUTDOWN_BLOCKED, reason);
+  signals.showShutdownReason(signals.context, mainWindow, reason);
   showTaskbarProgress(context, TaskbarProgress::Normal, 0);
 }
 
@@ -202,6 +209,8 @@ void waitUntil(void*, std::uint64_t deadlineMicroseconds) {
 }
 
 }  // namespace
+
+bool UpdateIsWriting() { return sequence.writing; }
 
 UpdatePort windowsUpdatePort(const UpdateSignals& signals) {
   return UpdatePort{const_cast<UpdateSignals*>(&signals),

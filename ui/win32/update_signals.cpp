@@ -86,7 +86,14 @@ bool showTaskbarProgress(void*, HWND window, TaskbarProgress state, std::uint32_
   return false;
 }
 
-const UpdateSignals WINDOWS_UPDATE_SIGNALS = {nullptr, keepSystemAwake, showTaskbarProgress};
+bool showShutdownReason(void*, HWND window, const char16_t* reason) {
+  return reason != nullptr
+             ? ShutdownBlockReasonCreate(window, reinterpret_cast<const wchar_t*>(reason)) != FALSE
+             : ShutdownBlockReasonDestroy(window) != FALSE;
+}
+
+const UpdateSignals WINDOWS_UPDATE_SIGNALS = {nullptr, keepSystemAwake, showTaskbarProgress,
+                                              showShutdownReason};
 
 }  // namespace
 
