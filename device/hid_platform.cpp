@@ -38,4 +38,10 @@ void setHidPlatform(const HidPlatform* platform) {
 
 const HidPlatform& hidPlatform() { return *installed; }
 
+void setTransferWaitHandler(TransferWaitHandler handler) {
+  if (installed->setTransferWaitHandler != nullptr) {
+    installed->setTransferWaitHandler(installed->context, handler);
+  }
+}
+
 }  // namespace esc

@@ -18,6 +18,18 @@ enum class InterfaceLookup {
   End                 // no interface at this index: the list is exhausted
 };
 
+// What a front end does while a transfer waits for the device, so that its thread stays
+// responsive however long the unit takes to answer (up to the transfer's timeout). The
+// platform calls `whileWaiting` after every TRANSFER_WAIT_SLICE_MS of waiting, never for
+// a transfer that ends within the first. It must return within about that time; what it
+// takes counts against the transfer's timeout and changes neither its outcome nor the
+// last error.
+struct TransferWaitHandler {
+  void* context = nullptr;
+  void (*whileWaiting)(void* context) = nullptr;
+};
+inline constexpr std::uint32_t TRANSFER_WAIT_SLICE_MS = 20;
+
 struct HidPlatform {
   void* context;
 
@@ -61,10 +73,16 @@ struct HidPlatform {
   // Blocks until nowMicroseconds reaches the deadline (at once if it has passed), with
   // sub-millisecond precision, so that paced waits last what they say and no more.
   void (*sleepUntil)(void* context, std::uint64_t deadlineMicroseconds);
+  // Installs the handler for the transfers that follow; one with a null whileWaiting
+  // removes it. Tables that leave this null keep their transfers as they are: blocking,
+  // or never waiting long enough to matter.
+  void (*setTransferWaitHandler)(void* context, TransferWaitHandler handler) = nullptr;
 };
 
 // The table the link uses; installed once at program start (or by a test).
 void setHidPlatform(const HidPlatform* platform);
 const HidPlatform& hidPlatform();
+// Gives the installed table `handler`, if it takes one.
+void setTransferWaitHandler(TransferWaitHandler handler);
 
 }  // namespace esc

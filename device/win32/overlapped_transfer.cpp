@@ -1,5 +1,10 @@
 #include "device/win32/overlapped_transfer.h"
 
+#include <algorithm>
+#include <cstdint>
+
+#include "device/win32/precise_clock.h"
+
 namespace esc {
 namespace {
 
@@ -22,11 +27,31 @@ class EventHandle {
 
 DWORD knownError(DWORD error) { return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE; }
 
+// Waits for the transfer's event until `timeoutMs` have passed, running the handler
+// after each slice it waited in vain. Returns what the last wait returned.
+DWORD waitForTransfer(HANDLE event, DWORD timeoutMs, const TransferWaitHandler& handler) {
+  if (handler.whileWaiting == nullptr) {
+    return WaitForSingleObject(event, timeoutMs);
+  }
+  const std::uint64_t deadline = monotonicMicroseconds() + std::uint64_t{timeoutMs} * 1000u;
+  for (;;) {
+    const std::uint64_t now = monotonicMicroseconds();
+    // Rounded up, so that the last slice does not end before the deadline.
+    const std::uint64_t leftMs = now < deadline ? (deadline - now + 999) / 1000 : 0;
+    const DWORD slice = static_cast<DWORD>(std::min<std::uint64_t>(leftMs, TRANSFER_WAIT_SLICE_MS));
+    const DWORD waited = WaitForSingleObject(event, slice);
+    if (waited != WAIT_TIMEOUT || leftMs <= TRANSFER_WAIT_SLICE_MS) {
+      return waited;
+    }
+    handler.whileWaiting(handler.context);
+  }
+}
+
 // Waits for a transfer that WriteFile or ReadFile has just started. On a timeout the
 // transfer is cancelled and, before returning, awaited to its end: until then the driver
 // still owns the OVERLAPPED on our stack and the caller's buffer.
 DWORD finishTransfer(HANDLE device, OVERLAPPED& overlapped, BOOL completedAtOnce, DWORD length,
-                     DWORD timeoutMs) {
+                     DWORD timeoutMs, const TransferWaitHandler& handler) {
   if (!completedAtOnce) {
     const DWORD startError = GetLastError();
     if (startError != ERROR_IO_PENDING) {
@@ -34,7 +59,7 @@ DWORD finishTransfer(HANDLE device, OVERLAPPED& overlapped, BOOL completedAtOnce
     }
   }
   DWORD transferred = 0;
-  const DWORD waited = WaitForSingleObject(overlapped.hEvent, timeoutMs);
+  const DWORD waited = waitForTransfer(overlapped.hEvent, timeoutMs, handler);
   if (waited != WAIT_OBJECT_0) {
     const DWORD waitError = waited == WAIT_TIMEOUT ? ERROR_TIMEOUT : knownError(GetLastError());
     CancelIoEx(device, &overlapped);
@@ -54,7 +79,8 @@ DWORD finishTransfer(HANDLE device, OVERLAPPED& overlapped, BOOL completedAtOnce
 
 }  // namespace
 
-DWORD writeOverlapped(HANDLE device, const void* buffer, DWORD length, DWORD timeoutMs) {
+DWORD writeOverlapped(HANDLE device, const void* buffer, DWORD length, DWORD timeoutMs,
+                      const TransferWaitHandler& handler) {
   if (buffer == nullptr || length == 0) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -65,10 +91,11 @@ DWORD writeOverlapped(HANDLE device, const void* buffer, DWORD length, DWORD tim
   OVERLAPPED overlapped{};
   overlapped.hEvent = event.get();
   const BOOL completed = WriteFile(device, buffer, length, nullptr, &overlapped);
-  return finishTransfer(device, overlapped, completed, length, timeoutMs);
+  return finishTransfer(device, overlapped, completed, length, timeoutMs, handler);
 }
 
-DWORD readOverlapped(HANDLE device, void* buffer, DWORD length, DWORD timeoutMs) {
+DWORD readOverlapped(HANDLE device, void* buffer, DWORD length, DWORD timeoutMs,
+                     const TransferWaitHandler& handler) {
   if (buffer == nullptr || length == 0) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -79,7 +106,7 @@ DWORD readOverlapped(HANDLE device, void* buffer, DWORD length, DWORD timeoutMs)
   OVERLAPPED overlapped{};
   overlapped.hEvent = event.get();
   const BOOL completed = ReadFile(device, buffer, length, nullptr, &overlapped);
-  return finishTransfer(device, overlapped, completed, length, timeoutMs);
+  return finishTransfer(device, overlapped, completed, length, timeoutMs, handler);
 }
 
 }  // namespace esc

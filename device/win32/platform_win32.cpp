@@ -27,6 +27,7 @@ struct PlatformState {
   // Kept here because the calls made after a failure (cancelling a transfer, freeing
   // memory) may overwrite the thread's own value before the caller asks for it.
   DWORD lastError = ERROR_SUCCESS;
+  TransferWaitHandler transferWait{};
 };
 
 PlatformState& stateOf(void* context) { return *static_cast<PlatformState*>(context); }
@@ -228,15 +229,19 @@ void discardInput(void*, DeviceHandle device) {
 // a device that could not be opened during discovery).
 bool writeReport(void* context, DeviceHandle device, const std::uint8_t* report,
                  std::uint32_t length, std::uint32_t timeoutMs) {
-  const DWORD error = writeOverlapped(toHandle(device), report, length, timeoutMs);
-  record(stateOf(context), error);
+  PlatformState& state = stateOf(context);
+  const DWORD error =
+      writeOverlapped(toHandle(device), report, length, timeoutMs, state.transferWait);
+  record(state, error);
   return error == ERROR_SUCCESS;
 }
 
 bool readReport(void* context, DeviceHandle device, std::uint8_t* report, std::uint32_t length,
                 std::uint32_t timeoutMs) {
-  const DWORD error = readOverlapped(toHandle(device), report, length, timeoutMs);
-  record(stateOf(context), error);
+  PlatformState& state = stateOf(context);
+  const DWORD error =
+      readOverlapped(toHandle(device), report, length, timeoutMs, state.transferWait);
+  record(state, error);
   return error == ERROR_SUCCESS;
 }
 
@@ -260,14 +265,19 @@ void sleepUntil(void*, std::uint64_t deadlineMicroseconds) {
   sleepUntilMicroseconds(deadlineMicroseconds);
 }
 
+void installTransferWaitHandler(void* context, TransferWaitHandler handler) {
+  stateOf(context).transferWait = handler;
+}
+
 }  // namespace
 
 const HidPlatform& windowsHidPlatform() {
   static PlatformState state;
   static const HidPlatform platform = {
-      &state,         beginEnumeration, interfaceAt,  endEnumeration,  openDevice,
-      readAttributes, readCapabilities, discardInput, writeReport,     readReport,
-      closeDevice,    lastError,        sleep,        nowMicroseconds, sleepUntil};
+      &state,      beginEnumeration, interfaceAt,      endEnumeration,
+      openDevice,  readAttributes,   readCapabilities, discardInput,
+      writeReport, readReport,       closeDevice,      lastError,
+      sleep,       nowMicroseconds,  sleepUntil,       installTransferWaitHandler};
   return platform;
 }
 

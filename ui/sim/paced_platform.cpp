@@ -1,6 +1,7 @@
 #include "ui/sim/paced_platform.h"
 
 #include "device/win32/platform_win32.h"
+#include "emulator/sim_bus.h"
 
 namespace esc::sim {
 namespace {
@@ -21,6 +22,23 @@ void sleepUntil(void*, std::uint64_t deadlineMicroseconds) {
   windows.sleepUntil(windows.context, deadlineMicroseconds);
 }
 
+// The bus's real clock calls its idle hook every few milliseconds of a wait, and only
+// the unit's own waits run on that clock: those of a transfer it keeps waiting.
+TransferWaitHandler transferWait;
+
+void whileBusWaits(void*) {
+  if (transferWait.whileWaiting != nullptr) {
+    transferWait.whileWaiting(transferWait.context);
+  }
+}
+
+void installTransferWaitHandler(void* context, TransferWaitHandler handler) {
+  transferWait = handler;
+  Clock& clock = static_cast<Bus*>(context)->clock;
+  clock.idle = handler.whileWaiting != nullptr ? whileBusWaits : nullptr;
+  clock.idleContext = nullptr;
+}
+
 }  // namespace
 
 HidPlatform pacedPlatform(const HidPlatform& bus) {
@@ -28,6 +46,7 @@ HidPlatform pacedPlatform(const HidPlatform& bus) {
   paced.sleep = sleep;
   paced.nowMicroseconds = now;
   paced.sleepUntil = sleepUntil;
+  paced.setTransferWaitHandler = installTransferWaitHandler;
   return paced;
 }
 

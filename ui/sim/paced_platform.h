@@ -8,7 +8,8 @@
 namespace esc::sim {
 
 // A copy of `bus` (the emulated bus's table) whose sleep, sleepUntil and nowMicroseconds
-// are those of windowsHidPlatform().
+// are those of windowsHidPlatform(). A transfer wait handler given to it runs while the
+// unit keeps a transfer waiting on the bus's real clock (a silent unit).
 HidPlatform pacedPlatform(const HidPlatform& bus);
 
 }  // namespace esc::sim

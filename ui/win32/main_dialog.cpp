@@ -3,6 +3,7 @@
 #include "resources/message_ids.h"
 #include "resources/resource_ids.h"
 #include "ui/texts.h"
+#include "ui/win32/message_pump.h"
 #include "ui/win32/system_libraries.h"
 #include "ui/win32/wide_text.h"
 #include "updater/run_update.h"
@@ -31,6 +32,11 @@ const UpdateSignals* programSignals = &windowsUpdateSignals();
 // Stopping it halfway would leave the ESC without firmware, and a second one must not
 // start inside it: Close and Update are ignored meanwhile, from whichever source.
 bool updateRunning = false;
+// While a transfer of a detection waits for the unit: the link is in use, so Close and
+// Update are ignored as during an update.
+bool transferWaiting = false;
+// Handlers of the dialog's messages running, nested ones included.
+int handlersRunning = 0;
 
 void setRowLabel(HWND window, int control, MessageId text) {
   char16_t label[MESSAGE_BUFFER_UNITS];
@@ -47,6 +53,18 @@ void CloseMainDialog(HWND window) {
   EndDialog(window, IDCANCEL);
 }
 
+// While a transfer waits for the unit (a silent one keeps it waiting up to its timeout),
+// the dialog's messages are handled as in the update's pauses: paints and timers go on,
+// input is dropped, and device notifications wait until the detection or the update that
+// made the transfer has ended.
+void whileTransferWaits(void*) {
+  transferWaiting = true;
+  HoldDeviceNotifications();
+  dropQueuedInput(mainWindow);
+  ReleaseDeviceNotifications();
+  transferWaiting = false;
+}
+
 void RunUpdateCommand() {
   updateRunning = true;
   runUpdate(deviceLink, updateTarget, windowsUpdatePort(*programSignals), firmwareImages);
@@ -58,7 +76,7 @@ void RunUpdateCommand() {
 // button) arrive here the same way. The notification code is deliberately not examined.
 INT_PTR OnCommand(HWND window, WPARAM wParam) {
   const WORD command = LOWORD(wParam);
-  if (updateRunning && (command == IDCANCEL || command == IDC_UPDATE)) {
+  if ((updateRunning || transferWaiting) && (command == IDCANCEL || command == IDC_UPDATE)) {
     return TRUE;
   }
   switch (command) {
@@ -75,7 +93,19 @@ INT_PTR OnCommand(HWND window, WPARAM wParam) {
 
 // A close request that does not come as the Close command (one sent from another
 // program): the dialog manager would turn it into that command.
-INT_PTR OnCloseRequest() { return updateRunning ? TRUE : FALSE; }
+INT_PTR OnCloseRequest() { return updateRunning || transferWaiting ? TRUE : FALSE; }
+
+// A logoff, restart or shutdown is refused while the update writes: cut off halfway, it
+// would leave the ESC without firmware. Otherwise the session may end as for any window.
+// (When the user forces it all the same, WM_ENDSESSION cannot be refused: Windows ends the
+// program, and the update with it.)
+INT_PTR OnQueryEndSession(HWND window) {
+  if (!UpdateIsWriting()) {
+    return FALSE;
+  }
+  SetWindowLongPtrW(window, DWLP_MSGRESULT, FALSE);
+  return TRUE;
+}
 
 // Only the third row (the ESC firmware that gets replaced) is red; every other static,
 // the read-only status panel included, keeps the default colours.
@@ -99,25 +129,7 @@ void releaseDialogResources() {
   }
 }
 
-}  // namespace
-
-int RunUpdaterProgram(HINSTANCE instance, ImageLoader loadImage,
-                      DeviceNotificationRegistrar registrar, const UpdateSignals& signals) {
-  firmwareImages = loadImage;
-  notificationRegistrar = registrar;
-  programSignals = &signals;
-  initCommonControls();
-  appInstance = instance;
-  deviceLink = HidLink{};
-  DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
-  mainWindow = nullptr;
-  releaseDialogResources();
-  releaseUpdateSignals();
-  releaseSystemLibraries();
-  return 0;
-}
-
-INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR HandleDialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       InitMainDialog(window);
@@ -131,6 +143,8 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return OnControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DEVICECHANGE:
       return OnDeviceChange(wParam, lParam);
+    case WM_QUERYENDSESSION:
+      return OnQueryEndSession(window);
     case WM_CLOSE:
       return OnCloseRequest();
     case WM_SYSCOMMAND:
@@ -138,6 +152,37 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     default:
       return FALSE;
   }
+}
+
+}  // namespace
+
+int RunUpdaterProgram(HINSTANCE instance, ImageLoader loadImage,
+                      DeviceNotificationRegistrar registrar, const UpdateSignals& signals) {
+  firmwareImages = loadImage;
+  notificationRegistrar = registrar;
+  programSignals = &signals;
+  initCommonControls();
+  appInstance = instance;
+  deviceLink = HidLink{};
+  setTransferWaitHandler(TransferWaitHandler{nullptr, whileTransferWaits});
+  DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+  setTransferWaitHandler(TransferWaitHandler{});
+  mainWindow = nullptr;
+  releaseDialogResources();
+  releaseUpdateSignals();
+  releaseSystemLibraries();
+  return 0;
+}
+
+// A quit request that a wait took from the queue is acted on once the outermost handler
+// has returned to the dialog's loop.
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  ++handlersRunning;
+  const INT_PTR result = HandleDialogMessage(window, message, wParam, lParam);
+  if (--handlersRunning == 0) {
+    postRememberedQuit();
+  }
+  return result;
 }
 
 void InitMainDialog(HWND window) {

@@ -16,6 +16,9 @@ constexpr std::uint64_t LONGEST_SLICE_MICROSECONDS = 20000;
 constexpr UINT TOUCH_AND_POINTER_FIRST = 0x0240;
 constexpr UINT TOUCH_AND_POINTER_LAST = 0x0257;
 
+bool quitRequested = false;
+int quitExitCode = 0;
+
 std::uint64_t now() {
   const HidPlatform& platform = hidPlatform();
   return platform.nowMicroseconds(platform.context);
@@ -38,10 +41,9 @@ void handleWaitingMessages(HWND window, std::uint64_t deadlineMicroseconds) {
   MSG message;
   while (now() < deadlineMicroseconds && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
-      // Retrieving it cleared the request; posted again, it ends the dialog's own loop
-      // once the update has returned to it.
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
+      quitRequested = true;
+      quitExitCode = static_cast<int>(message.wParam);
+      continue;
     }
     if (!isUserInput(message.message) || !aimedAt(message.hwnd, window)) {
       TranslateMessage(&message);
@@ -70,6 +72,13 @@ void waitHandlingMessages(HWND window, std::uint64_t deadlineMicroseconds) {
     if (sliceEnd == deadlineMicroseconds) {
       return;
     }
+  }
+}
+
+void postRememberedQuit() {
+  if (quitRequested) {
+    quitRequested = false;
+    PostQuitMessage(quitExitCode);
   }
 }
 

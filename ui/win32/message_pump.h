@@ -21,7 +21,12 @@ void dropQueuedInput(HWND window);
 // later: waiting messages are handled as by dropQueuedInput at once and then at least
 // every 20 ms, and the time in between is slept on the platform's precise clock. No
 // message is retrieved once the deadline has passed, so they never lengthen the pause.
-// A quit request is left for the caller's loop.
 void waitHandlingMessages(HWND window, std::uint64_t deadlineMicroseconds);
+
+// A quit request (WM_QUIT) that one of the above retrieved is remembered, not acted on:
+// posted again at once, it would be retrieved again in the next slice, over and over,
+// and no paint would get through. Posts it once the work that waited has returned to the
+// dialog's loop, which then ends; does nothing when there was none.
+void postRememberedQuit();
 
 }  // namespace esc
