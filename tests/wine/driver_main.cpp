@@ -109,6 +109,10 @@ const TestCase PRODUCT_TESTS[] = {
     {"product_reports_a_refused_block_and_no_success",
      driver::productReportsARefusedBlockAndNoSuccess, true},
     {"product_writes_the_image_byte_for_byte", driver::productWritesTheImageByteForByte, true},
+    {"product_stays_alive_while_a_silent_unit_is_awaited_at_the_lock",
+     driver::productStaysAliveWhileASilentUnitIsAwaitedAtTheLock, true},
+    {"product_stays_alive_while_a_silent_unit_is_awaited_at_an_arrival",
+     driver::productStaysAliveWhileASilentUnitIsAwaitedAtAnArrival, true},
 };
 
 struct Options {

@@ -42,6 +42,11 @@ struct HungSampler {
 // Stops the sampler, prints its count and fails when any sample was hung.
 void checkNeverHung(Test& test, HungSampler& sampler, const char* during);
 
+// Asks the dialog, as Windows does at a logoff, whether the session may end, and checks
+// the answer: refused while the update writes, allowed otherwise. With the simulator, also
+// that the program gave Windows its reason for the refusal, and only then.
+void checkSessionEnd(Test& test, const Sim& sim, bool refused, const char* when);
+
 // While the blocks are written: real clicks on Update, Close and the close box, Escape,
 // Enter and Alt+F4 to the dialog and to the progress window, close requests and Close and
 // Update commands posted from outside, and another device out and in. Checks that the
@@ -115,5 +120,7 @@ void productStartsReadyWithASupportedUnit(Test& test);
 void productDiscardsAStaleReportBeforeARequest(Test& test);
 void productReportsARefusedBlockAndNoSuccess(Test& test);
 void productWritesTheImageByteForByte(Test& test);
+void productStaysAliveWhileASilentUnitIsAwaitedAtTheLock(Test& test);
+void productStaysAliveWhileASilentUnitIsAwaitedAtAnArrival(Test& test);
 
 }  // namespace driver

@@ -1,7 +1,7 @@
 // Device events that meet the dialog away from the plain start-up: units that arrive after
 // a removal and are given up, other HID devices coming and going while the unit is open,
 // removals named by a path the dialog must or must not take for the unit's, a unit whose
-// identification fails, and the unit pulled while the update's first question is open.
+// identification fails, and the unit pulled while a question of the update is open.
 #include <windows.h>
 // dbt.h relies on the Windows types being declared first.
 #include <dbt.h>
@@ -246,48 +246,74 @@ void unitWhoseIdentificationFailsAtArrivalStaysOpenUntilItsRemoval(Test& test) {
 }
 
 void unplugWhileTheConfirmationIsOpenFailsTheLockWithoutCodeLine(Test& test) {
-  Sim sim;
-  if (!startReady(test, sim)) {
-    stopSim(sim);
-    return;
-  }
-  checkLinkOpen(test, sim, true);
-  const std::string requests = readoutValue(sim, "requests");
-  pressButton(sim.dialog, IDC_UPDATE);
-  MessageBoxView box;
-  if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
-            "no confirmation box")) {
-    checkBoxIcon(test, box, BoxIcon::Warning);
-    // The removal waits until the box is answered; then it closes the link before the
-    // update looks at it.
-    postCommand(sim.unitWindow, esc::sim::IDC_SIM_UNPLUG);
-    checkReadout(test, sim, "unit plugged", "no");
-    checkPanelStays(test, sim, expectedText(EN, esc::MSG_READY));
+  struct Case {
+    const char* question;
+    const wchar_t* escVersion;  // 1.1, the target: OK leads to the version question
+    esc::MessageId caption;
+    int goOn;
+  };
+  const Case cases[] = {
+      {"the confirmation", L"1.0", esc::MSG_CONFIRM_CAPTION, IDOK},
+      {"the version question", L"1.1", esc::MSG_OLDER_FIRMWARE_CAPTION, IDYES},
+  };
+  for (const Case& c : cases) {
+    note("the unit pulled while %s is open", c.question);
+    Sim sim;
+    if (!startReady(test, sim, {{L"ESCSIM_ESC_VERSION", c.escVersion}})) {
+      stopSim(sim);
+      continue;
+    }
     checkLinkOpen(test, sim, true);
-    check(test, answerMessageBox(box, IDOK), "the confirmation did not close");
-
-    MessageBoxView error;
-    if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, error), "no error box")) {
-      checkText(test, "error box caption", error.caption,
-                expectedText(EN, esc::MSG_UPDATE_FAILED_CAPTION));
-      checkText(test, "error box text (no code line)", error.text,
-                expectedText(EN, esc::MSG_LOCK_FAILED));
-      check(test, error.hasOk && !error.hasCancel && !error.hasYes && !error.hasNo,
-            "the error box has other buttons than OK");
-      checkBoxIcon(test, error, BoxIcon::Error);
+    const std::string requests = readoutValue(sim, "requests");
+    MessageBoxView box;
+    bool asked = true;
+    if (c.goOn == IDOK) {
+      pressButton(sim.dialog, IDC_UPDATE);
+    } else {
+      asked = startUpdate(test, sim);
+    }
+    if (asked && check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
+                       "%s did not open", c.question)) {
+      checkText(test, "question caption", box.caption, expectedText(EN, c.caption));
+      checkBoxIcon(test, box, BoxIcon::Warning);
+      // The removal is shown at once, while the box is still open.
+      postCommand(sim.unitWindow, esc::sim::IDC_SIM_UNPLUG);
+      checkReadout(test, sim, "unit plugged", "no");
+      checkPanel(test, sim, withInstructions(EN, esc::MSG_CONNECTION_LOST), STATE_TIMEOUT_MS);
+      checkLinkOpen(test, sim, false);
       checkRowsClosed(test, sim);
       checkUpdateEnabled(test, sim, false);
-      checkLinkOpen(test, sim, false);
-      check(test, answerMessageBox(error, IDOK), "the error box did not close");
+      check(test, IsWindowVisible(box.window) != FALSE, "%s closed with the removal", c.question);
+      if (c.goOn == IDOK) {
+        screenshot("question-removal");
+      }
+      check(test, answerMessageBox(box, c.goOn), "%s did not close", c.question);
+
+      MessageBoxView error;
+      if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, error),
+                "no error box")) {
+        checkText(test, "error box caption", error.caption,
+                  expectedText(EN, esc::MSG_UPDATE_FAILED_CAPTION));
+        checkText(test, "error box text (no code line)", error.text,
+                  expectedText(EN, esc::MSG_LOCK_FAILED));
+        check(test, error.hasOk && !error.hasCancel && !error.hasYes && !error.hasNo,
+              "the error box has other buttons than OK");
+        checkBoxIcon(test, error, BoxIcon::Error);
+        checkRowsClosed(test, sim);
+        checkUpdateEnabled(test, sim, false);
+        checkLinkOpen(test, sim, false);
+        check(test, answerMessageBox(error, IDOK), "the error box did not close");
+      }
     }
+    checkPanel(test, sim, expectedText(EN, esc::MSG_UPDATE_FAILED_NOTICE), STATE_TIMEOUT_MS);
+    checkRowsClosed(test, sim);
+    checkUpdateEnabled(test, sim, false);
+    check(test, readoutValue(sim, "requests") == requests,
+          "requests were sent: %s before, %s after", requests.c_str(),
+          readoutValue(sim, "requests").c_str());
+    check(test, readoutValue(sim, "system lock") == "off", "the system lock was set");
+    stopSim(sim);
   }
-  checkPanel(test, sim, expectedText(EN, esc::MSG_UPDATE_FAILED_NOTICE), STATE_TIMEOUT_MS);
-  checkRowsClosed(test, sim);
-  checkUpdateEnabled(test, sim, false);
-  check(test, readoutValue(sim, "requests") == requests, "requests were sent: %s before, %s after",
-        requests.c_str(), readoutValue(sim, "requests").c_str());
-  check(test, readoutValue(sim, "system lock") == "off", "the system lock was set");
-  stopSim(sim);
 }
 
 void controllerSwappedInDuringTheConfirmationIsShownAsDetectionShowsIt(Test& test) {

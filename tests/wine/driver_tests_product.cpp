@@ -4,8 +4,11 @@
 // SetupAPI enumeration, its device handles, its overlapped transfers on a real file
 // object, HidD_FlushQueue before each request and its image loader.
 #include <windows.h>
+// dbt.h relies on the Windows types being declared first.
+#include <dbt.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "device/hid_link.h"
@@ -29,6 +32,8 @@ constexpr std::size_t ESC_INFO_VERSION_OFFSET = 8;  // bytes 4.. of the answer, 
 constexpr std::uint8_t ESC_INFO_LENGTH = 32;
 const std::vector<std::uint8_t> IDENTIFICATION = {esc::CMD_GET_UNIT_INFO, esc::CMD_GET_ESC_INFO,
                                                   esc::CMD_GET_ESC_IDENT};
+constexpr std::uint32_t LINK_READ_FAILED_VALUE = 0xFFFFFFFD;  // -3
+constexpr ULONGLONG READ_TIMEOUT_MS = 10000;
 
 std::wstring productPath;
 std::wstring imageFolder;
@@ -157,6 +162,21 @@ void checkWrittenImage(Test& test, const std::vector<std::uint8_t>& written,
         same, printable(EXPECTED_IMAGE).c_str(), image.size());
 }
 
+// Pulls the unit or plugs it in on the bus and tells the dialog, as Windows would. The
+// dialog may take long over an arrival (a silent unit), so the notification is not
+// awaited.
+void plugUnit(UnitServer& server, const Sim& program, bool plugged) {
+  const std::u16string path = withBus(server, [plugged](UnitServer& held) {
+    if (plugged) {
+      esc::sim::plug(held.bus, held.unit);
+    } else {
+      esc::sim::unplug(held.bus, held.unit);
+    }
+    return held.bus.devices[held.unit].path;
+  });
+  sendDeviceChange(program.dialog, plugged ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, path);
+}
+
 }  // namespace
 
 void setProduct(const std::wstring& program, const std::wstring& folder) {
@@ -260,6 +280,81 @@ void productWritesTheImageByteForByte(Test& test) {
           "the unit was left locked or unprotected");
     checkFlushes(test, record);
     screenshot("product-success");
+  }
+  stopSim(program);
+}
+
+// The unit keeps the lock's answer back: the read waits for its timeout, and meanwhile
+// the dialog takes its messages (Windows never judges it hung) and refuses a logoff.
+void productStaysAliveWhileASilentUnitIsAwaitedAtTheLock(Test& test) {
+  UnitServer server;
+  Sim program;
+  const esc::sim::Fault silent =
+      esc::sim::onCommand(esc::sim::FaultKind::NoAnswer, esc::CMD_SYSTEM_LOCK, 1);
+  HungSampler sampler;
+  ULONGLONG confirmed = 0;
+  if (startProductReady(test, program, server, esc::sim::defaultSettings(), {silent}) &&
+      startUpdate(test, program, confirmed)) {
+    sampler.start(program.dialog);
+    std::wstring panel;
+    check(test, readEditText(GetDlgItem(program.dialog, IDC_STATUS_PANEL), panel),
+          "the dialog does not answer while the lock's answer is awaited");
+    checkSessionEnd(test, program, true, "while the lock's answer is awaited");
+    MessageBoxView box;
+    if (checkErrorBox(test, program, READ_TIMEOUT_MS + STATE_TIMEOUT_MS, esc::MSG_LOCK_FAILED,
+                      LINK_READ_FAILED_VALUE, box)) {
+      const ULONGLONG elapsed = GetTickCount64() - confirmed;
+      checkNeverHung(test, sampler, "the silent unit's read at the lock");
+      note("confirmation to error box: %llu ms", elapsed);
+      check(test, elapsed >= READ_TIMEOUT_MS, "the read gave up after %llu ms", elapsed);
+      checkText(test, "error box text", box.text,
+                errorBoxText(EN, esc::MSG_LOCK_FAILED, LINK_READ_FAILED_VALUE, ERROR_TIMEOUT));
+      answerMessageBox(box, IDOK);
+      checkFailureNotice(test, program);
+    }
+  }
+  stopSim(program);
+}
+
+// The unit comes back after a removal and keeps its first answer back: detection waits
+// for the read's timeout inside the arrival, and meanwhile the dialog takes its messages.
+// Identification failed at an arrival: nothing on the screen changes.
+void productStaysAliveWhileASilentUnitIsAwaitedAtAnArrival(Test& test) {
+  UnitServer server;
+  Sim program;
+  // The first unit information is the start-up's, the second the arrival's.
+  const esc::sim::Fault silent =
+      esc::sim::onCommand(esc::sim::FaultKind::NoAnswer, esc::CMD_GET_UNIT_INFO, 2);
+  HungSampler sampler;
+  const std::wstring lost = withInstructions(EN, esc::MSG_CONNECTION_LOST);
+  if (startProductReady(test, program, server, esc::sim::defaultSettings(), {silent})) {
+    plugUnit(server, program, false);
+    if (checkPanel(test, program, lost, STATE_TIMEOUT_MS)) {
+      sampler.start(program.dialog);
+      const ULONGLONG plugged = GetTickCount64();
+      plugUnit(server, program, true);
+      check(test,
+            waitUntil(STATE_TIMEOUT_MS,
+                      [&] {
+                        return withBus(server, [](UnitServer& held) {
+                          return held.bus.commandRequests[esc::CMD_GET_UNIT_INFO] == 2;
+                        });
+                      }),
+            "the arrival's identification did not start");
+      std::wstring panel;
+      check(test, readEditText(GetDlgItem(program.dialog, IDC_STATUS_PANEL), panel),
+            "the dialog does not answer while the arrival's answer is awaited");
+      checkSessionEnd(test, program, false, "while the arrival's answer is awaited");
+      // The read gives up; the link stays open until the unit's removal.
+      Sleep(static_cast<DWORD>(READ_TIMEOUT_MS) + 1000);
+      checkNeverHung(test, sampler, "the silent unit's read at the arrival");
+      note("arrival to now: %llu ms", GetTickCount64() - plugged);
+      checkPanel(test, program, lost, STATE_TIMEOUT_MS);
+      checkRowsClosed(test, program);
+      checkUpdateEnabled(test, program, false);
+      check(test, busRecord(server).unitHandlesOpen == 1,
+            "the product does not hold the unit it could not identify");
+    }
   }
   stopSim(program);
 }

@@ -93,6 +93,27 @@ void checkNeverHung(Test& test, HungSampler& sampler, const char* during) {
         sampler.samples.load(), during);
 }
 
+void checkSessionEnd(Test& test, const Sim& sim, bool refused, const char* when) {
+  DWORD_PTR answer = 0;
+  if (!check(test,
+             SendMessageTimeoutW(sim.dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                 STATE_TIMEOUT_MS, &answer) != 0,
+             "the dialog did not answer a logoff request %s", when)) {
+    return;
+  }
+  check(test, (answer == FALSE) == refused, "the dialog %s a logoff request %s",
+        answer == FALSE ? "refused" : "allowed", when);
+  if (sim.unitWindow == nullptr) {
+    return;
+  }
+  // English texts: the simulator records the reason as it is.
+  const std::wstring reason = expectedText(esc::Language::English, esc::MSG_SHUTDOWN_BLOCKED);
+  const std::string expected = refused ? std::string(reason.begin(), reason.end()) : "no";
+  check(test, waitForReadout(sim, "shutdown blocked", expected.c_str(), STATE_TIMEOUT_MS),
+        "the reason given to Windows %s is \"%s\"", when,
+        readoutValue(sim, "shutdown blocked").c_str());
+}
+
 void disturbTheRunningUpdate(Test& test, const Sim& sim, HWND progress) {
   const std::string searches = readoutValue(sim, "device searches");
   // The progress window comes up in front; a click on the dialog then brings the dialog

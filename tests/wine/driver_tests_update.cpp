@@ -123,6 +123,7 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
     stopSim(sim);
     return;
   }
+  checkSessionEnd(test, sim, false, "while the dialog is ready");
   pressButton(sim.dialog, IDC_UPDATE);
   MessageBoxView box;
   if (check(test, waitForMessageBox(sim, sim.dialog, STATE_TIMEOUT_MS, box),
@@ -133,6 +134,7 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
     check(test, box.hasOk && box.hasCancel, "the confirmation lacks OK or Cancel");
     checkBoxIcon(test, box, BoxIcon::Warning);
     screenshot("confirmation");
+    checkSessionEnd(test, sim, false, "while the confirmation is open");
     const ULONGLONG confirmed = GetTickCount64();
     answerMessageBox(box, IDOK);
     HungSampler sampler;
@@ -152,6 +154,7 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
       checkProgressWindowPlacement(test, sim, progress);
     }
     checkSignalsWhileWriting(test, sim);
+    checkSessionEnd(test, sim, true, "while the blocks are written");
     disturbTheRunningUpdate(test, sim, progress);
     // Half way through, so that the screenshot shows the bar moving.
     check(test,
@@ -183,6 +186,7 @@ void fullUpdateWritesTheImageAndReportsSuccess(Test& test) {
     checkReadout(test, sim, "system lock", "off");
     checkReadout(test, sim, "write protection", "on");
     checkSignalsAfterwards(test, sim);
+    checkSessionEnd(test, sim, false, "after the update");
     checkNothingActsAfterTheUpdate(test, sim, success);
     screenshot("success");
   }
@@ -328,10 +332,24 @@ void silentUnitFailsTheLockAfterTheReadTimeout(Test& test) {
   Sim sim;
   MessageBoxView box;
   ULONGLONG confirmed = 0;
-  if (startReady(test, sim, {{L"ESCSIM_FAULT", L"no-answer"}}) &&
-      startUpdate(test, sim, confirmed) &&
-      checkErrorBox(test, sim, READ_TIMEOUT_MS + STATE_TIMEOUT_MS, esc::MSG_LOCK_FAILED,
-                    LINK_READ_FAILED_VALUE, box)) {
+  HungSampler sampler;
+  const bool started =
+      startReady(test, sim, {{L"ESCSIM_FAULT", L"no-answer"}}) && startUpdate(test, sim, confirmed);
+  if (started) {
+    sampler.start(sim.dialog);
+    // While the read waits for the answer, the program's windows take their messages:
+    // the simulator's read-out, refreshed by its timer, shows the request sent.
+    check(test, waitForReadout(sim, "faults waiting", "0", STATE_TIMEOUT_MS),
+          "the read-out does not show the lock request during the read");
+    std::wstring panel;
+    check(test, readEditText(GetDlgItem(sim.dialog, IDC_STATUS_PANEL), panel),
+          "the dialog does not answer while the lock's answer is awaited");
+    checkSessionEnd(test, sim, true, "while the lock's answer is awaited");
+  }
+  if (started && checkErrorBox(test, sim, READ_TIMEOUT_MS + STATE_TIMEOUT_MS, esc::MSG_LOCK_FAILED,
+                               LINK_READ_FAILED_VALUE, box)) {
+    checkNeverHung(test, sampler, "the silent unit's read");
+    checkSessionEnd(test, sim, false, "while the error box is open");
     const ULONGLONG elapsed = GetTickCount64() - confirmed;
     note("confirmation to error box: %llu ms", elapsed);
     check(test, elapsed >= READ_TIMEOUT_MS, "the read gave up after %llu ms", elapsed);
