@@ -77,6 +77,8 @@ const TestCase TESTS[] = {
     {"declined_questions_send_nothing", driver::declinedQuestionsSendNothing, true},
     {"failing_data_block_shows_error_box_then_failure_notice",
      driver::failingDataBlockShowsErrorBoxThenFailureNotice, true},
+    {"quit_request_during_the_update_acts_once_it_has_ended",
+     driver::quitRequestDuringTheUpdateActsOnceItHasEnded, true},
     {"unplug_during_block_loop_fails_the_write", driver::unplugDuringBlockLoopFailsTheWrite, true},
     {"refused_lock_reports_function_failed", driver::refusedLockReportsFunctionFailed, true},
     {"silent_unit_fails_the_lock_after_the_read_timeout",

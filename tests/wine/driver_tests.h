@@ -46,6 +46,9 @@ void checkNeverHung(Test& test, HungSampler& sampler, const char* during);
 // the answer: refused while the update writes, allowed otherwise. With the simulator, also
 // that the program gave Windows its reason for the refusal, and only then.
 void checkSessionEnd(Test& test, const Sim& sim, bool refused, const char* when);
+// While a transfer waits for a silent unit: the dialog answers (its status panel can be
+// read), and a logoff request is refused if the update writes (`writing`).
+void checkAnswersWhileAwaiting(Test& test, const Sim& sim, bool writing, const char* when);
 
 // While the blocks are written: real clicks on Update, Close and the close box, Escape,
 // Enter and Alt+F4 to the dialog and to the progress window, close requests and Close and
@@ -94,6 +97,7 @@ void hotPlugStormLeavesTheDialogConsistent(Test& test);
 void fullUpdateWritesTheImageAndReportsSuccess(Test& test);
 void declinedQuestionsSendNothing(Test& test);
 void failingDataBlockShowsErrorBoxThenFailureNotice(Test& test);
+void quitRequestDuringTheUpdateActsOnceItHasEnded(Test& test);
 void unplugDuringBlockLoopFailsTheWrite(Test& test);
 void refusedLockReportsFunctionFailed(Test& test);
 void silentUnitFailsTheLockAfterTheReadTimeout(Test& test);

@@ -296,10 +296,7 @@ void productStaysAliveWhileASilentUnitIsAwaitedAtTheLock(Test& test) {
   if (startProductReady(test, program, server, esc::sim::defaultSettings(), {silent}) &&
       startUpdate(test, program, confirmed)) {
     sampler.start(program.dialog);
-    std::wstring panel;
-    check(test, readEditText(GetDlgItem(program.dialog, IDC_STATUS_PANEL), panel),
-          "the dialog does not answer while the lock's answer is awaited");
-    checkSessionEnd(test, program, true, "while the lock's answer is awaited");
+    checkAnswersWhileAwaiting(test, program, true, "while the lock's answer is awaited");
     MessageBoxView box;
     if (checkErrorBox(test, program, READ_TIMEOUT_MS + STATE_TIMEOUT_MS, esc::MSG_LOCK_FAILED,
                       LINK_READ_FAILED_VALUE, box)) {
@@ -341,10 +338,7 @@ void productStaysAliveWhileASilentUnitIsAwaitedAtAnArrival(Test& test) {
                         });
                       }),
             "the arrival's identification did not start");
-      std::wstring panel;
-      check(test, readEditText(GetDlgItem(program.dialog, IDC_STATUS_PANEL), panel),
-            "the dialog does not answer while the arrival's answer is awaited");
-      checkSessionEnd(test, program, false, "while the arrival's answer is awaited");
+      checkAnswersWhileAwaiting(test, program, false, "while the arrival's answer is awaited");
       // The read gives up; the link stays open until the unit's removal.
       Sleep(static_cast<DWORD>(READ_TIMEOUT_MS) + 1000);
       checkNeverHung(test, sampler, "the silent unit's read at the arrival");

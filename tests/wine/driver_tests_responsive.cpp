@@ -114,6 +114,13 @@ void checkSessionEnd(Test& test, const Sim& sim, bool refused, const char* when)
         readoutValue(sim, "shutdown blocked").c_str());
 }
 
+void checkAnswersWhileAwaiting(Test& test, const Sim& sim, bool writing, const char* when) {
+  std::wstring panel;
+  check(test, readEditText(GetDlgItem(sim.dialog, IDC_STATUS_PANEL), panel),
+        "the dialog does not answer %s", when);
+  checkSessionEnd(test, sim, writing, when);
+}
+
 void disturbTheRunningUpdate(Test& test, const Sim& sim, HWND progress) {
   const std::string searches = readoutValue(sim, "device searches");
   // The progress window comes up in front; a click on the dialog then brings the dialog

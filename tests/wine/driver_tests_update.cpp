@@ -276,6 +276,36 @@ void failingDataBlockShowsErrorBoxThenFailureNotice(Test& test) {
   stopSim(sim);
 }
 
+// A quit request (WM_QUIT, as PostQuitMessage or another program leaves it) taken from
+// the queue in a pause: the update goes on, the windows keep painting and the error box
+// stays until it is answered; then the program ends as asked.
+void quitRequestDuringTheUpdateActsOnceItHasEnded(Test& test) {
+  Sim sim;
+  if (startReady(test, sim, {{L"ESCSIM_FAULT", L"block:3:0x8000002A"}}) && startUpdate(test, sim)) {
+    check(test, waitForReadout(sim, "erases", "1", STATE_TIMEOUT_MS), "the erase was not sent");
+    HungSampler sampler;
+    sampler.start(sim.dialog);
+    check(test, PostThreadMessageW(GetWindowThreadProcessId(sim.dialog, nullptr), WM_QUIT, 0, 0),
+          "the quit request could not be posted");
+    // The simulator's read-out is refreshed by a timer of the program's thread.
+    check(test, waitForReadout(sim, "blocks written", "3", STATE_TIMEOUT_MS),
+          "the read-out stopped at \"%s\" blocks after the quit request",
+          readoutValue(sim, "blocks written").c_str());
+    MessageBoxView box;
+    if (checkErrorBox(test, sim, STATE_TIMEOUT_MS, esc::MSG_BLOCK_FAILED, INJECTED_BLOCK_STATUS,
+                      box)) {
+      checkNeverHung(test, sampler, "the update after a quit request");
+      Sleep(1000);
+      check(test, IsWindow(box.window) != FALSE, "the quit request closed the error box");
+      answerMessageBox(box, IDOK);
+    }
+    DWORD exitCode = 1;
+    check(test, waitForExit(sim, STATE_TIMEOUT_MS, exitCode) && exitCode == 0,
+          "the program did not end with 0 once the update had ended");
+  }
+  stopSim(sim);
+}
+
 void unplugDuringBlockLoopFailsTheWrite(Test& test) {
   Sim sim;
   if (!startReady(test, sim, {})) {
@@ -339,12 +369,9 @@ void silentUnitFailsTheLockAfterTheReadTimeout(Test& test) {
     sampler.start(sim.dialog);
     // While the read waits for the answer, the program's windows take their messages:
     // the simulator's read-out, refreshed by its timer, shows the request sent.
-    check(test, waitForReadout(sim, "faults waiting", "0", STATE_TIMEOUT_MS),
+    check(test, waitForReadout(sim, "faults waiting", "0", READ_TIMEOUT_MS / 4),
           "the read-out does not show the lock request during the read");
-    std::wstring panel;
-    check(test, readEditText(GetDlgItem(sim.dialog, IDC_STATUS_PANEL), panel),
-          "the dialog does not answer while the lock's answer is awaited");
-    checkSessionEnd(test, sim, true, "while the lock's answer is awaited");
+    checkAnswersWhileAwaiting(test, sim, true, "while the lock's answer is awaited");
   }
   if (started && checkErrorBox(test, sim, READ_TIMEOUT_MS + STATE_TIMEOUT_MS, esc::MSG_LOCK_FAILED,
                                LINK_READ_FAILED_VALUE, box)) {
