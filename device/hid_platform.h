@@ -20,10 +20,10 @@ enum class InterfaceLookup {
 
 // What a front end does while a transfer waits for the device, so that its thread stays
 // responsive however long the unit takes to answer (up to the transfer's timeout). The
-// platform calls `whileWaiting` after every TRANSFER_WAIT_SLICE_MS of waiting, never for
-// a transfer that ends within the first. It must return within about that time; what it
-// takes counts against the transfer's timeout and changes neither its outcome nor the
-// last error.
+// platform calls `whileWaiting` at least every TRANSFER_WAIT_SLICE_MS while a transfer
+// waits, never for one that ends within the first slice. It must return within about
+// that time; what it takes counts against the transfer's timeout and changes neither
+// the transfer's outcome nor the platform's last error.
 struct TransferWaitHandler {
   void* context = nullptr;
   void (*whileWaiting)(void* context) = nullptr;

@@ -32,6 +32,8 @@ void ignore(void*) {}
 void waitHandlingMessages(void*, std::uint64_t deadlineMicroseconds) {
   esc::waitHandlingMessages(nullptr, deadlineMicroseconds);
 }
+// The dialog's handling of a transfer that waits for the unit, likewise.
+void handleMessagesWhileTransferWaits(void*) { esc::dropQueuedInput(nullptr); }
 void recordError(void*, const char16_t*, const char16_t*, std::int32_t errorValue,
                  std::uint32_t systemError) {
   std::printf("update failed: %d (system error %u)\n", errorValue, systemError);
@@ -58,6 +60,7 @@ double timeOneUpdate() {
   esc::sim::useRealClock(bus, nullptr, nullptr);
   esc::HidPlatform paced = esc::sim::pacedPlatform(bus.platform);
   esc::setHidPlatform(&paced);
+  esc::setTransferWaitHandler(esc::TransferWaitHandler{nullptr, handleMessagesWhileTransferWaits});
 
   esc::HidLink link;
   esc::UpdateTarget target{};

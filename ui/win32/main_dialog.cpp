@@ -32,8 +32,8 @@ const UpdateSignals* programSignals = &windowsUpdateSignals();
 // Stopping it halfway would leave the ESC without firmware, and a second one must not
 // start inside it: Close and Update are ignored meanwhile, from whichever source.
 bool updateRunning = false;
-// While a transfer of a detection waits for the unit: the link is in use, so Close and
-// Update are ignored as during an update.
+// While a transfer waits for the unit, at start-up, at an arrival or in the update: the
+// link is in use, so Close and Update are ignored as during an update.
 bool transferWaiting = false;
 // Handlers of the dialog's messages running, nested ones included.
 int handlersRunning = 0;
