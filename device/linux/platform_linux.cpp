@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "device/hid_link.h"
 #include "device/linux/linux_os.h"
 #include "device/linux/report_descriptor.h"
 
@@ -101,8 +102,12 @@ bool beginEnumeration(void* context) {
   }
   std::sort(nodes.begin(), nodes.end(),
             [](const HidrawNode& a, const HidrawNode& b) { return a.sysPath < b.sysPath; });
+  backend.unitNodes.clear();
   for (const HidrawNode& node : nodes) {
     backend.snapshot.push_back(node.devNode);
+    if (node.idsKnown && isUnitIdentity(node.vendorId, node.productId) && !node.devNode.empty()) {
+      backend.unitNodes.push_back(node.devNode);
+    }
   }
   return true;
 }
@@ -139,6 +144,8 @@ OpenHidraw* findOpen(HidrawBackend& backend, int fd) {
   return nullptr;
 }
 
+// Opening wakes a device and may be seen by whatever drives it: only nodes enumeration
+// found with the unit's ids are opened.
 // hidraw lets any number of programs open a node, and all of them get every input
 // report. Programs that write to such devices agree on an advisory lock instead: a unit
 // locked by another program is skipped as Windows skips a unit held open elsewhere, and
@@ -149,6 +156,11 @@ DeviceHandle openDevice(void* context, const char16_t* path) {
   std::string narrow;
   if (path == nullptr || !toNarrowPath(path, narrow)) {
     fail(backend, EINVAL);
+    return INVALID_DEVICE_HANDLE;
+  }
+  if (std::find(backend.unitNodes.begin(), backend.unitNodes.end(), narrow) ==
+      backend.unitNodes.end()) {
+    fail(backend, HIDRAW_ERROR_NOT_A_UNIT);
     return INVALID_DEVICE_HANDLE;
   }
   int fd = -1;
@@ -412,7 +424,47 @@ void closeDevice(void* context, DeviceHandle device) {
 
 std::uint32_t lastErrorOf(void* context) { return backendOf(context).lastError; }
 
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace
+
+bool parseHidId(const char* text, std::uint16_t& vendorId, std::uint16_t& productId) {
+  if (text == nullptr) {
+    return false;
+  }
+  std::uint32_t fields[3] = {0, 0, 0};
+  std::size_t field = 0;
+  std::size_t digits = 0;
+  for (const char* at = text;; ++at) {
+    if (*at == ':' || *at == '\0') {
+      if (digits == 0 || (*at == ':') != (field < 2)) {
+        return false;
+      }
+      if (*at == '\0') {
+        break;
+      }
+      ++field;
+      digits = 0;
+      continue;
+    }
+    const int value = hexDigit(*at);
+    if (value < 0 || ++digits > 8) {
+      return false;
+    }
+    fields[field] = fields[field] << 4 | static_cast<std::uint32_t>(value);
+  }
+  if (fields[1] > 0xFFFFu || fields[2] > 0xFFFFu) {
+    return false;
+  }
+  vendorId = static_cast<std::uint16_t>(fields[1]);
+  productId = static_cast<std::uint16_t>(fields[2]);
+  return true;
+}
 
 HidrawBackend::HidrawBackend(const LinuxOs& linuxOs)
     : os(&linuxOs), platform{this,        beginEnumeration, interfaceAt,      endEnumeration,

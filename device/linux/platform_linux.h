@@ -29,6 +29,9 @@ inline constexpr std::uint32_t HIDRAW_ERROR_BAD_DESCRIPTOR = EBADMSG;  // no len
 inline constexpr std::uint32_t HIDRAW_ERROR_SHORT_REPORT = EPROTO;     // fewer bytes than declared
 inline constexpr std::uint32_t HIDRAW_ERROR_HELD_ELSEWHERE = EWOULDBLOCK;  // another program's lock
 inline constexpr std::uint32_t HIDRAW_ERROR_NO_MORE_NODES = ENOENT;        // past the enumeration
+// Not opened: the latest enumeration did not find the programming unit's ids at this node.
+// Other HID devices (keyboards, security keys, game pads) are never opened at all.
+inline constexpr std::uint32_t HIDRAW_ERROR_NOT_A_UNIT = EMEDIUMTYPE;
 
 // A device opened by this backend and how its reports are framed.
 struct OpenHidraw {
@@ -47,6 +50,9 @@ struct HidrawBackend {
 
   const LinuxOs* os;
   std::vector<std::string> snapshot;  // device nodes, in the order of their sysfs paths
+  // The nodes with the unit's ids at the latest enumeration: the only ones opened. Kept
+  // past the enumeration's end, since the callers open after releasing the list.
+  std::vector<std::string> unitNodes;
   std::vector<OpenHidraw> openDevices;
   std::uint32_t lastError = 0;
   HidPlatform platform;
