@@ -189,14 +189,14 @@ struct NotUpdatableCase {
 };
 
 const NotUpdatableCase NOT_UPDATABLE[] = {
-    {"plugged=0", EXIT_NO_UNIT, {MSG_NO_UNIT, MSG_INSTRUCTIONS}},
-    {"wrong-mode=1", EXIT_NO_UNIT, {MSG_WRONG_MODE, MSG_INSTRUCTIONS}},
-    {"esc-status=2", EXIT_NO_UNIT, {MSG_NO_UPDATABLE_ESC, MSG_INSTRUCTIONS}},
-    {"product-id=3", EXIT_NO_UNIT, {MSG_NO_UNIT, MSG_INSTRUCTIONS}},
-    {"fault=ident-lost", EXIT_NO_UNIT, {MSG_NO_UNIT, MSG_INSTRUCTIONS}},
+    {"plugged=0", EXIT_NO_UNIT, {MSG_NO_UNIT, MSG_CLI_INSTRUCTIONS}},
+    {"wrong-mode=1", EXIT_NO_UNIT, {MSG_WRONG_MODE, MSG_CLI_INSTRUCTIONS}},
+    {"esc-status=2", EXIT_NO_UNIT, {MSG_NO_UPDATABLE_ESC, MSG_CLI_INSTRUCTIONS}},
+    {"product-id=3", EXIT_NO_UNIT, {MSG_NO_UNIT, MSG_CLI_INSTRUCTIONS}},
+    {"fault=ident-lost", EXIT_NO_UNIT, {MSG_NO_UNIT, MSG_CLI_INSTRUCTIONS}},
     {"model=0x12345678",
      EXIT_UNSUPPORTED,
-     {MSG_INCOMPATIBLE_CAPTION, MSG_INCOMPATIBLE_HEADING, MSG_INSTRUCTIONS}},
+     {MSG_INCOMPATIBLE_CAPTION, MSG_INCOMPATIBLE_HEADING, MSG_CLI_INSTRUCTIONS}},
     {"model=0x0A0640AA", EXIT_UNSUPPORTED, {MSG_CLI_NO_TARGET}},
 };
 
@@ -285,14 +285,15 @@ TEST_F(CliRun, AnInterruptionDuringTheBlocksIsNotedOnceAndTheUpdateFinishes) {
 
 TEST_F(CliRun, AnInterruptionDuringAFailingUpdateStillReportsTheFailure) {
   recording.interruptAtBlock = 100;
-  EXPECT_EQ(run({"update", "--yes", "--json"}, "fault=block:500"), EXIT_INTERRUPTED);
+  // The ESC is left without whole firmware: that is a failure, whatever else happened.
+  EXPECT_EQ(run({"update", "--yes", "--json"}, "fault=block:500"), EXIT_FAILED);
   const std::vector<json> lines = jsonLines(recording.out);
   std::size_t notices = 0;
   for (const json& line : lines) notices += line["event"] == "notice" ? 1u : 0u;
   EXPECT_EQ(notices, 1u);
   EXPECT_EQ(lines.back()["result"], "failed");
   EXPECT_EQ(lines.back()["interrupted"], true);
-  EXPECT_EQ(lines.back()["exitCode"], EXIT_INTERRUPTED);
+  EXPECT_EQ(lines.back()["exitCode"], EXIT_FAILED);
   // The unit wrote block 500 and answered it with the status; nothing followed.
   EXPECT_EQ(unit().bootloader.blocksWritten, 500u);
 }

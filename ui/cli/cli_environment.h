@@ -45,6 +45,17 @@ struct Interruption {
   bool (*requested)(void* context);
 };
 
+// Why a programming unit that is plugged in cannot be used.
+enum class UnitProblem {
+  None,
+  NoPermission,  // this user may not open its device (no udev rule yet)
+  InUse,         // another program holds it
+};
+
+// What a failed open of a device says, from the platform's last error; None unless it
+// says that a unit is there.
+using OpenProblem = UnitProblem (*)(std::uint32_t lastError);
+
 struct CliEnvironment {
   Console console;
   HotplugSource hotplug;
@@ -53,6 +64,9 @@ struct CliEnvironment {
   ImageLoader loadImage;
   // Windows device paths compare without regard to letter case, Linux paths exactly.
   bool devicePathsIgnoreCase;
+  // Null where a failed open tells nothing (Windows opens a device before it knows its
+  // ids; the hidraw backend opens only the unit's).
+  OpenProblem openProblem;
 };
 
 }  // namespace esc::cli

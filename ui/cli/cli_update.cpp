@@ -35,7 +35,7 @@ struct UpdateRun {
   bool sequenceStarted = false;
   bool noticeShown = false;
   End end = End::None;
-  int refusedStatus = EXIT_UNSUPPORTED;
+  Ending refusedEnding = Ending::Unsupported;
   json outcome = json::object();
   // Progress.
   int lastPercent = -1;
@@ -199,7 +199,7 @@ void refused(void* context) {
   if (!keepsLinkOpen(outcome)) {
     close(run.link);
   }
-  run.refusedStatus = reportNotUpdatable(run.session, outcome, run.outcome);
+  run.refusedEnding = reportNotUpdatable(run.session, outcome, run.outcome);
 }
 
 void sequenceStarts(void* context) {
@@ -244,39 +244,25 @@ const UpdatePort CLI_UPDATE_PORT = {
     reportError, succeeded, refused,      sequenceStarts, waitUntil,
 };
 
-const char* resultName(End end, int status) {
-  switch (end) {
-    case End::Succeeded:
-      return "succeeded";
-    case End::Failed:
-      return status == EXIT_UNSUPPORTED ? "unsupported" : "failed";
-    case End::Refused:
-      return "unsupported";
-    case End::None:
-      break;
-  }
-  return "declined";
-}
-
 int finishUpdate(UpdateRun& run, const ImageLoader loadImage) {
   const Session& session = run.session;
   // An interruption after the last pause still gets its notice before the outcome.
   noticeInterruption(run);
-  int status = EXIT_DECLINED;
+  Ending ending = Ending::Declined;
   switch (run.end) {
     case End::Succeeded:
-      status = EXIT_OK;
+      ending = Ending::Succeeded;
       break;
     case End::Failed: {
       // A failure before the lock request sent nothing: the image for this controller is
       // not in this build (the link was open when the update began).
       const bool imageMissing =
           !run.sequenceStarted && loadImage(selectFirmwareImage(run.target)).data == nullptr;
-      status = imageMissing ? EXIT_UNSUPPORTED : EXIT_FAILED;
+      ending = imageMissing ? Ending::Unsupported : Ending::Failed;
       break;
     }
     case End::Refused:
-      status = run.refusedStatus;
+      ending = run.refusedEnding;
       break;
     case End::None: {
       const std::string text = messageText(MSG_CLI_CANCELLED);
@@ -287,10 +273,11 @@ int finishUpdate(UpdateRun& run, const ImageLoader loadImage) {
   }
   const Interruption& interruption = session.environment.interruption;
   const bool interrupted = interruption.requested(interruption.context);
-  const char* result = resultName(run.end, status);
-  if (interrupted) {
-    status = EXIT_INTERRUPTED;
-  }
+  // The result tells what became of the ESC; the status says interrupted only when the ESC
+  // is whole: a failed update stays a failure, whatever arrived meanwhile.
+  const char* result = exitRule(ending).result;
+  const int status =
+      exitStatus(interrupted && ending != Ending::Failed ? Ending::Interrupted : ending);
   if (!human(run)) {
     json line = {{"event", "outcome"},
                  {"result", result},
@@ -319,12 +306,16 @@ int updateVerb(const Session& session) {
   HidLink link;
   UpdateTarget target{};
   const Detection detection = detectUnit(session, link, target);
+  if (detection.unusable.problem != UnitProblem::None) {
+    return reportUnusable(session, detection.unusable);
+  }
   if (detection.outcome != DetectionOutcome::Supported) {
     json fields = {{"event", "outcome"}, {"outcome", outcomeName(detection.outcome)}};
-    const int status = reportNotUpdatable(session, detection.outcome, fields);
+    const Ending ending = reportNotUpdatable(session, detection.outcome, fields);
+    const int status = exitStatus(ending);
     close(link);
     if (arguments.json) {
-      fields["result"] = status == EXIT_UNSUPPORTED ? "unsupported" : "no-unit";
+      fields["result"] = exitRule(ending).result;
       fields["exitCode"] = status;
       fields["interrupted"] = false;
       session.json(fields);

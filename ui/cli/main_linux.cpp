@@ -14,6 +14,7 @@
 #include "device/linux/platform_linux.h"
 #include "ui/cli/cli_program.h"
 #include "ui/cli/cli_text.h"
+#include "ui/cli/hidraw_problem.h"
 #include "ui/cli/simulation.h"
 
 namespace {
@@ -145,6 +146,7 @@ int main(int argc, char** argv) {
                                 isatty(STDOUT_FILENO) == 1};
   environment.interruption = Interruption{nullptr, enterPhase, requested};
   environment.devicePathsIgnoreCase = false;
+  environment.openProblem = arguments.simulate ? nullptr : hidrawOpenProblem;
 
   static Simulation simulation;
   esc::HotplugMonitor* monitor = nullptr;

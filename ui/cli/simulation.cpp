@@ -203,7 +203,7 @@ bool readCommandLine(const std::vector<std::string>& words, CliArguments& argume
 
 std::string simulationReport(const CliArguments& arguments, const SimulateSettings& settings,
                              const Simulation& simulation, int status) {
-  if (!arguments.simulate || arguments.help || status == EXIT_USAGE) {
+  if (!arguments.simulate || arguments.help || arguments.version || status == EXIT_USAGE) {
     return {};
   }
   std::string report;
