@@ -86,7 +86,7 @@ class CliOverHidraw : public ::testing::Test {
     }
     setHidPlatform(&table);
     CliEnvironment environment{};
-    environment.console = Console{&output, record, noInput, false, false};
+    environment.console = Console{&output, record, noInput, false, false, nullptr};
     environment.hotplug = HotplugSource{&session.kernel, noChange};
     environment.interruption = Interruption{nullptr, ignorePhase, notInterrupted};
     environment.loadImage = loader;

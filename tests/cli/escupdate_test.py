@@ -5,14 +5,18 @@ JSON, the questions on a pseudo-terminal, signals, and the generated udev rule.
 Usage: escupdate_test.py <escupdate> <generated udev rule> <build vendor id>
 """
 
+import fcntl
 import json
 import os
 import pty
 import re
 import select
 import signal
+import struct
 import subprocess
 import sys
+import tempfile
+import termios
 import time
 import unittest
 
@@ -33,11 +37,14 @@ def run(*arguments, **locale):
 
 
 class Terminal:
-    """The program with a pseudo-terminal as its standard input and output."""
+    """The program with a pseudo-terminal as its standard input and output (or with its
+    standard output sent elsewhere, as `escupdate update > log` does)."""
 
-    def __init__(self, *arguments):
+    def __init__(self, *arguments, stdout=None, columns=80):
         self.master, slave = pty.openpty()
-        self.process = subprocess.Popen([PROGRAM, *arguments], stdin=slave, stdout=slave,
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+        self.process = subprocess.Popen([PROGRAM, *arguments], stdin=slave,
+                                        stdout=slave if stdout is None else stdout,
                                         stderr=slave, env=environment(), close_fds=True)
         os.close(slave)
         self.seen = b""
@@ -151,8 +158,13 @@ class Help(unittest.TestCase):
                      "--simulate", "plug-after", "storm=N", "clock=real|virtual", "lock-refused",
                      "unplug:N", "ident-lost", "70-escupdate.rules", "udevadm"]:
             self.assertIn(word, out)
-        for code in range(2, 8):
+        for code in range(2, 9):
             self.assertRegex(out, rf"\n  {code}  ")
+
+    def test_version_prints_the_version(self):
+        status, out, err = run("--version")
+        self.assertEqual((status, err), (0, ""))
+        self.assertRegex(out, r"^escupdate \d+\.\d+\n$")
 
     def test_each_verb_has_its_help(self):
         for verb in ["list", "info", "update"]:
@@ -210,6 +222,25 @@ class TerminalQuestions(unittest.TestCase):
         self.assertIn("\r[##############################] 100 %", seen)
         self.assertIn("its flash equals image 157", seen)
 
+    def test_redirected_output_still_asks_and_shows_progress_on_the_terminal(self):
+        with tempfile.TemporaryFile() as log:
+            terminal = Terminal("update", VIRTUAL, stdout=log, columns=40)
+            terminal.read_until("important note")
+            terminal.read_until("Continue? [y/N] ")
+            terminal.type("y")
+            status, seen = terminal.finish()
+            log.seek(0)
+            results = log.read().decode("utf-8")
+        self.assertEqual(status, 0)
+        self.assertIn("] 100 %", seen)
+        bar = next(line for line in seen.split("\n") if "] 100 %" in line)
+        for draw in bar.split("\r"):
+            self.assertLess(len(draw.replace("\x1b[K", "")), 40, draw)
+        self.assertNotIn("Continue?", results)
+        self.assertNotIn("%", results)
+        self.assertIn("The update of the ESC was successful!", results)
+        self.assertNotIn("successful", seen)
+
 
 class Signals(unittest.TestCase):
     def test_sigterm_while_waiting_for_a_unit_ends_at_once(self):
@@ -223,24 +254,39 @@ class Signals(unittest.TestCase):
         self.assertIn("Interrupted. Nothing was written to the ESC.", err.decode())
 
     def test_signals_during_the_blocks_are_deferred_until_the_update_ends(self):
-        # The one test that runs a whole update in real time (about 43 s).
+        # The two tests that run whole updates in real time (about 43 s), side by side:
+        # interruptions end in status 7, job-control stops are ignored and end in 0.
         started = time.monotonic()
-        process = subprocess.Popen([PROGRAM, "update", "--yes", "--simulate"],
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, env=environment())
-        for line in process.stdout:
-            if line == b"10 %\n":
-                break
-        for signal_number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-            process.send_signal(signal_number)
-        rest, err = process.communicate(timeout=120)
-        elapsed = time.monotonic() - started
-        err = err.decode()
-        self.assertEqual(process.returncode, 7)
-        self.assertEqual(err.count("Stopping now would leave the ESC without firmware."), 1)
-        self.assertIn("The update of the ESC was successful!", rest.decode())
-        self.assertIn("1881 blocks and 90256 bytes written; its flash equals image 157", err)
-        self.assertGreaterEqual(elapsed, 42.7)
+        runs = []
+        for signals, status in (((signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT), 7),
+                                ((signal.SIGTSTP, signal.SIGTTIN, signal.SIGTTOU), 0)):
+            process = subprocess.Popen([PROGRAM, "update", "--yes", "--simulate"],
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE, env=environment())
+            runs.append((process, signals, status))
+        for process, signals, _ in runs:
+            for line in process.stdout:
+                if line == b"10 %\n":
+                    break
+            for signal_number in signals:
+                process.send_signal(signal_number)
+        for process, signals, status in runs:
+            with self.subTest(signals=signals):
+                try:
+                    rest, err = process.communicate(timeout=120)
+                except subprocess.TimeoutExpired:
+                    process.kill()  # stopped, most likely
+                    process.communicate()
+                    self.fail(f"no end within 120 s after {signals}")
+                elapsed = time.monotonic() - started
+                err = err.decode()
+                self.assertEqual(process.returncode, status)
+                notices = err.count("Stopping now would leave the ESC without firmware.")
+                self.assertEqual(notices, 1 if status == 7 else 0)
+                self.assertIn("The update of the ESC was successful!", rest.decode())
+                self.assertIn("1881 blocks and 90256 bytes written; its flash equals image 157",
+                              err)
+                self.assertGreaterEqual(elapsed, 42.7)
 
 
 class UdevRule(unittest.TestCase):
