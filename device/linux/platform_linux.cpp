@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
 
 #include "device/hid_link.h"
 #include "device/linux/linux_os.h"
@@ -180,7 +181,9 @@ DeviceHandle openDevice(void* context, const char16_t* path) {
     os.close(os.context, fd);
     return INVALID_DEVICE_HANDLE;
   }
-  backend.openDevices.push_back(OpenHidraw{fd, false, false, false});
+  OpenHidraw open;
+  open.fd = fd;
+  backend.openDevices.push_back(open);
   return static_cast<DeviceHandle>(fd);
 }
 
@@ -204,7 +207,8 @@ bool readDescriptor(HidrawBackend& backend, int fd, ReportLengths& lengths) {
   if (os.getDescriptorSize(os.context, fd, size) != 0) {
     return failFromErrno(backend);
   }
-  if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) {
+  // hidraw hands out at most HID_MAX_DESCRIPTOR_SIZE - 1 bytes of a descriptor.
+  if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE - 1) {
     return fail(backend, HIDRAW_ERROR_BAD_DESCRIPTOR);
   }
   hidraw_report_descriptor descriptor{};
@@ -213,12 +217,20 @@ bool readDescriptor(HidrawBackend& backend, int fd, ReportLengths& lengths) {
     return failFromErrno(backend);
   }
   const DescriptorParse parse = parseReportDescriptor(
-      descriptor.value, std::min<std::size_t>(descriptor.size, HID_MAX_DESCRIPTOR_SIZE));
+      descriptor.value, std::min<std::size_t>(descriptor.size, HID_MAX_DESCRIPTOR_SIZE - 1));
   if (parse.error != DescriptorError::None) {
     return fail(backend, HIDRAW_ERROR_BAD_DESCRIPTOR);
   }
   lengths = parse.lengths;
   return true;
+}
+
+void takeFraming(OpenHidraw& device, const ReportLengths& lengths) {
+  device.framingKnown = true;
+  device.inputNumbered = lengths.inputNumbered;
+  device.outputNumbered = lengths.outputNumbered;
+  std::copy(std::begin(lengths.inputLengths), std::end(lengths.inputLengths),
+            device.inputLengths.begin());
 }
 
 // The framing of a device's reports, read from its descriptor once per open.
@@ -233,9 +245,7 @@ OpenHidraw* framedDevice(HidrawBackend& backend, int fd) {
     if (!readDescriptor(backend, fd, lengths)) {
       return nullptr;
     }
-    device->framingKnown = true;
-    device->inputNumbered = lengths.inputNumbered;
-    device->outputNumbered = lengths.outputNumbered;
+    takeFraming(*device, lengths);
   }
   return device;
 }
@@ -265,7 +275,7 @@ bool readCapabilities(void* context, DeviceHandle device, std::uint16_t& inputLe
   if (!readDescriptor(backend, fd, lengths)) {
     return false;
   }
-  *open = OpenHidraw{fd, true, lengths.inputNumbered, lengths.outputNumbered};
+  takeFraming(*open, lengths);
   inputLength = static_cast<std::uint16_t>(lengths.inputLength);
   outputLength = static_cast<std::uint16_t>(lengths.outputLength);
   return true;
@@ -345,7 +355,9 @@ bool writeReport(void* context, DeviceHandle device, const std::uint8_t* report,
 // hidraw hands over numbered reports with their id in byte 0, and unnumbered ones without
 // any: those are read one byte further on, behind a 0, which is what Windows delivers.
 // Each read takes one whole report off the queue, cut to the buffer's size, so the buffer
-// is never smaller than the declared report.
+// is never smaller than the declared report. A report shorter than the longest comes at
+// its own id's length: Windows pads it with zeros to the longest, and so is it padded
+// here; any other length is no whole report.
 bool readReport(void* context, DeviceHandle device, std::uint8_t* report, std::uint32_t length,
                 std::uint32_t timeoutMs) {
   HidrawBackend& backend = backendOf(context);
@@ -374,9 +386,13 @@ bool readReport(void* context, DeviceHandle device, std::uint8_t* report, std::u
     if (received == 0) {
       return fail(backend, HIDRAW_ERROR_REMOVED);
     }
-    if (static_cast<std::uint32_t>(received) != length - offset) {
+    const std::uint32_t whole = length - offset;
+    const std::uint32_t own = open->inputLengths[offset == 0 ? report[0] : 0];
+    const auto got = static_cast<std::uint32_t>(received);
+    if (got != whole && (own <= offset || got != own - offset)) {
       return fail(backend, HIDRAW_ERROR_SHORT_REPORT);
     }
+    std::fill(report + offset + got, report + length, std::uint8_t{0});
     if (offset != 0) {
       report[0] = 0;
     }

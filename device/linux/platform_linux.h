@@ -2,6 +2,7 @@
 // Linux types stay inside this folder's sources; callers see only the portable table.
 #pragma once
 
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <string>
@@ -36,9 +37,11 @@ inline constexpr std::uint32_t HIDRAW_ERROR_NOT_A_UNIT = EMEDIUMTYPE;
 // A device opened by this backend and how its reports are framed.
 struct OpenHidraw {
   int fd;
-  bool framingKnown;
-  bool inputNumbered;
-  bool outputNumbered;
+  bool framingKnown = false;
+  bool inputNumbered = false;
+  bool outputNumbered = false;
+  // Each input report's length by id, from the descriptor (ReportLengths::inputLengths).
+  std::array<std::uint16_t, 256> inputLengths{};
 };
 
 // The backend's state behind one table; `platform.context` points here. Tests make their

@@ -245,6 +245,14 @@ TEST_F(CliOverHidraw, GarbageWaitingBeforeAnAnswerIsDroppedAndTheUpdateSucceeds)
   EXPECT_EQ(sim::writtenFirmware(*unit().unit).size(), 90256u);
 }
 
+// A unit that declares a longer input report besides its answers: hidraw hands each answer
+// over at its own 60 bytes, and the update goes through as on Windows.
+TEST_F(CliOverHidraw, AnswersShorterThanTheLongestInputReportAreWhole) {
+  unit().descriptor = test::unitWithLongerInput();
+  EXPECT_EQ(run({"update", "--yes"}), EXIT_OK);
+  EXPECT_EQ(sim::writtenFirmware(*unit().unit).size(), 90256u);
+}
+
 TEST_F(CliOverHidraw, AbsurdReportLengthsLeaveNoUnitAndNothingWritten) {
   for (const std::uint16_t count : {std::uint16_t{2000}, std::uint16_t{20}}) {
     SCOPED_TRACE(count);

@@ -135,7 +135,8 @@ int getDescriptor(void* context, int fd, hidraw_report_descriptor& descriptor) {
   if (node->descriptorUnreadable) {
     return failWith(EIO);
   }
-  if (descriptor.size > HID_MAX_DESCRIPTOR_SIZE) {
+  // hidraw refuses to copy HID_MAX_DESCRIPTOR_SIZE bytes or more.
+  if (descriptor.size > HID_MAX_DESCRIPTOR_SIZE - 1) {
     return failWith(EINVAL);
   }
   const std::size_t copied = std::min<std::size_t>(descriptor.size, node->descriptor.size());
