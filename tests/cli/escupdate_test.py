@@ -102,6 +102,11 @@ class ExitStatuses(unittest.TestCase):
             with self.subTest(arguments=arguments):
                 self.assertEqual(run(*arguments)[0], status)
 
+    def test_the_emulated_unit_has_a_linux_device_path(self):
+        status, out, _ = run("list", VIRTUAL)
+        self.assertEqual((status, out), (0, "/dev/hidraw1 (TUNEPUCK, product id 1)\n"))
+        self.assertEqual(run("info", "--device", "/dev/hidraw1", VIRTUAL)[0], 0)
+
     def test_a_failed_update_never_reports_success(self):
         status, out, err = run("update", "--yes", VIRTUAL + ",fault=unplug:7")
         self.assertNotIn("successful", out + err)
@@ -135,6 +140,8 @@ class UsageErrors(unittest.TestCase):
         (["info", "--simulate=model=xyz"], "model=xyz"),
         (["info", "--simulate=speed=9"], "'speed'"),
         (["info", "--device", "/dev/hidraw-none", VIRTUAL], "/dev/hidraw-none"),
+        (["info", "--device", "/dev/\x1b[2Jx", VIRTUAL], "/dev/\\x1B[2Jx"),
+        (["info", "--device", "/dev/hidraw0", VIRTUAL], "no programming unit"),
         (["update", VIRTUAL], "--yes"),
         (["update", "--json", VIRTUAL], "--yes"),
         (["list", "--yes", VIRTUAL], "--yes"),

@@ -61,18 +61,21 @@ bool waitForChange(const Session& session, std::uint64_t deadline) {
 // device change until the wait's limit, otherwise once.
 template <typename Look>
 bool lookFor(const Session& session, Look look) {
+  if (!session.waitStarted) {
+    session.waitStarted = true;
+    session.waitDeadline = session.now() + std::uint64_t{session.arguments.waitSeconds} * 1000000u;
+  }
   if (look()) {
     return true;
   }
   if (!session.arguments.wait) {
     return false;
   }
-  if (!session.arguments.json) {
+  if (!session.waitingShown && !session.arguments.json) {
+    session.waitingShown = true;
     session.line(Stream::Err, messageText(MSG_CLI_WAITING));
   }
-  const std::uint64_t deadline =
-      session.now() + std::uint64_t{session.arguments.waitSeconds} * 1000000u;
-  while (waitForChange(session, deadline)) {
+  while (waitForChange(session, session.waitDeadline)) {
     if (look()) {
       return true;
     }

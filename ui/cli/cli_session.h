@@ -21,6 +21,11 @@ namespace esc::cli {
 struct Session {
   const CliArguments& arguments;
   const CliEnvironment& environment;
+  // --wait's limit holds for the whole run (the check of --device and the detection after
+  // it wait within the same seconds): set at the first look.
+  mutable bool waitStarted = false;
+  mutable std::uint64_t waitDeadline = 0;
+  mutable bool waitingShown = false;
 
   void write(Stream stream, const std::string& text) const;
   void line(Stream stream, const std::string& text) const { write(stream, text + "\n"); }

@@ -184,6 +184,7 @@ int main(int argc, char** argv) {
   esc::HotplugMonitor* monitor = nullptr;
   if (arguments.simulate) {
     setUpSimulation(simulation, settings);
+    useLinuxPaths(simulation);
     esc::sim::install(simulation.bus);
     environment.hotplug = simulatedHotplugSource(simulation.hotplug);
     environment.loadImage = esc::loadFirmwareImage;

@@ -133,6 +133,14 @@ void scheduleStorm(Simulation& simulation, std::uint64_t start, std::uint32_t vi
 
 }  // namespace
 
+void useLinuxPaths(Simulation& simulation) {
+  std::vector<sim::Device>& devices = simulation.bus.devices;
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const std::string path = "/dev/hidraw" + std::to_string(i);
+    devices[i].path.assign(path.begin(), path.end());
+  }
+}
+
 void setUpSimulation(Simulation& simulation, const SimulateSettings& settings) {
   sim::Bus& bus = simulation.bus;
   if (settings.clock == SimulatedClock::Real) {
