@@ -79,9 +79,16 @@ otherwise; output is UTF-8.
 
 Permissions on Linux: the package installs the udev rule
 /usr/lib/udev/rules.d/70-escupdate.rules, which gives the user at the seat access to
-the programming unit (vendor id of this build); after installing it, run
+the programming unit (vendor id of this build), and has udev load it. After
+installing it with cmake --install, run
   sudo udevadm control --reload-rules && sudo udevadm trigger
-and plug the unit in again. No root is needed after that.
+Then unplug the unit and plug it in again. No root is needed after that. A unit this
+user may not open yet, or one another program is using, is named with the reason
+(exit status 8). Only devices with the unit's ids are ever opened.
+
+Output: results and the outcome go to standard output; the questions, the prompt and
+the progress bar go to standard error (the terminal, also with standard output
+redirected), and the answers are read from standard input.
 )";
 
 constexpr char LIST_HELP[] =
