@@ -180,6 +180,12 @@ const UnusableCase UNUSABLE[] = {
     {"info, held", 0, true, {"info"}, "in-use", IN_USE_TEXT},
     {"update --wait, held", 0, true, {"update", "--yes", "--wait=2"}, "in-use", IN_USE_TEXT},
     {"list, held", 0, true, {"list"}, "in-use", IN_USE_TEXT},
+    {"list --device, no rule yet",
+     EACCES,
+     false,
+     {"list", "--device", "/dev/hidraw4"},
+     "permission-denied",
+     PERMISSION_TEXT},
 };
 
 // The usual first run on Linux: the unit is there, but its node is not the user's yet.

@@ -125,6 +125,25 @@ bool checkDevice(const Session& session, const HidPlatform& base, int& status) {
 
 bool usable(const UnitEntry& unit) { return unit.problem == UnitProblem::None; }
 
+// list's line and JSON for a unit: a unit that cannot be used is shown with the reason.
+std::string listLine(const UnitEntry& unit) {
+  return usable(unit) ? unitLine(unit.path, unit.productId) : problemText(unit);
+}
+
+json unitsJson(const std::vector<UnitEntry>& units) {
+  json list = json::array();
+  for (const UnitEntry& unit : units) {
+    list.push_back(
+        usable(unit)
+            ? json{{"path", toUtf8(unit.path)},
+                   {"productId", unit.productId},
+                   {"label", toUtf8(unitTypeLabel(unit.productId))},
+                   {"usable", true}}
+            : json{{"path", toUtf8(unit.path)}, {"usable", false}, {"problem", problemJson(unit)}});
+  }
+  return {{"units", list}};
+}
+
 // Units that cannot be used are listed with the reason, but only a usable one is found.
 int listVerb(const Session& session) {
   std::vector<UnitEntry> units;
@@ -133,21 +152,10 @@ int listVerb(const Session& session) {
     return std::any_of(units.begin(), units.end(), usable);
   });
   if (session.arguments.json) {
-    json list = json::array();
-    for (const UnitEntry& unit : units) {
-      list.push_back(usable(unit) ? json{{"path", toUtf8(unit.path)},
-                                         {"productId", unit.productId},
-                                         {"label", toUtf8(unitTypeLabel(unit.productId))},
-                                         {"usable", true}}
-                                  : json{{"path", toUtf8(unit.path)},
-                                         {"usable", false},
-                                         {"problem", problemJson(unit)}});
-    }
-    session.json({{"units", list}});
+    session.json(unitsJson(units));
   } else {
     for (const UnitEntry& unit : units) {
-      session.line(Stream::Out,
-                   usable(unit) ? unitLine(unit.path, unit.productId) : problemText(unit));
+      session.line(Stream::Out, listLine(unit));
     }
     if (units.empty()) {
       session.line(Stream::Err, panelText(DetectionOutcome::NoUnit));
@@ -426,8 +434,11 @@ json problemJson(const UnitEntry& unit) {
 }
 
 int reportUnusable(const Session& session, const UnitEntry& unit) {
+  const bool list = session.arguments.verb == Verb::List;
   if (!session.arguments.json) {
-    session.line(Stream::Err, problemText(unit));
+    session.line(list ? Stream::Out : Stream::Err, listLine(unit));
+  } else if (list) {
+    session.json(unitsJson({unit}));
   } else if (session.arguments.verb == Verb::Update) {
     session.json({{"event", "outcome"},
                   {"result", exitRule(Ending::Unusable).result},
