@@ -66,6 +66,13 @@ constexpr int INTERRUPTS[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 constexpr int JOB_STOPS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 struct sigaction jobStopActions[3];
 
+struct sigaction ignoring() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  return ignore;
+}
+
 void installSignalHandlers() {
   struct sigaction action {};
   action.sa_handler = onSignal;
@@ -74,17 +81,13 @@ void installSignalHandlers() {
     sigaction(signalNumber, &action, nullptr);
   }
   // Writing to a closed pipe (escupdate ... | head) must fail quietly, not kill an update.
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
+  const struct sigaction ignore = ignoring();
   sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 void enterPhase(void*, Phase phase) {
   if (phase == Phase::Writing) {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
+    const struct sigaction ignore = ignoring();
     for (std::size_t i = 0; i < std::size(JOB_STOPS); ++i) {
       sigaction(JOB_STOPS[i], &ignore, &jobStopActions[i]);
     }
