@@ -33,9 +33,23 @@ void record(void* context, Stream stream, const std::string& text) {
   (stream == Stream::Out ? output.out : output.err) += text;
 }
 bool noInput(void*, std::string&) { return false; }
-// No device changes: the wait's time passes on the kernel's clock.
-HotplugChange noChange(void* context, std::uint32_t timeoutMs) {
-  static_cast<test::FakeKernel*>(context)->nowMicroseconds += std::uint64_t{timeoutMs} * 1000u;
+// A wait for a device change: its time passes on the kernel's clock, and a node set to
+// arrive comes once the clock reaches its time.
+struct Arrival {
+  test::FakeKernel* kernel;
+  std::size_t node;
+  std::uint64_t atMicroseconds;  // 0: nothing arrives
+};
+
+HotplugChange passTime(void* context, std::uint32_t timeoutMs) {
+  Arrival& arrival = *static_cast<Arrival*>(context);
+  arrival.kernel->nowMicroseconds += std::uint64_t{timeoutMs} * 1000u;
+  FakeNode& node = arrival.kernel->nodes[arrival.node];
+  if (arrival.atMicroseconds != 0 && !node.present &&
+      arrival.kernel->nowMicroseconds >= arrival.atMicroseconds) {
+    node.present = true;
+    return HotplugChange::Arrival;
+  }
   return HotplugChange::None;
 }
 void ignorePhase(void*, Phase) {}
@@ -87,7 +101,9 @@ class CliOverHidraw : public ::testing::Test {
     setHidPlatform(&table);
     CliEnvironment environment{};
     environment.console = Console{&output, record, noInput, false, false, nullptr};
-    environment.hotplug = HotplugSource{&session.kernel, noChange};
+    arrival.kernel = &session.kernel;
+    arrival.node = unitIndex;
+    environment.hotplug = HotplugSource{&arrival, passTime};
     environment.interruption = Interruption{nullptr, ignorePhase, notInterrupted};
     environment.loadImage = loader;
     environment.devicePathsIgnoreCase = false;
@@ -109,6 +125,7 @@ class CliOverHidraw : public ::testing::Test {
   std::uint32_t spoilAtBlock = 0;
   Output output;
   std::uint64_t startMicroseconds = 0;
+  Arrival arrival{};
 };
 
 std::string codeLine(std::int32_t errorValue, std::uint32_t systemError) {
@@ -222,6 +239,19 @@ TEST_F(CliOverHidraw, AUnitThatCannotBeUsedIsNamedWithTheCauseAndTheFix) {
       EXPECT_EQ(document["exitCode"], EXIT_UNUSABLE);
     }
   }
+}
+
+// The unit at the path arrives after 1.5 s and can never be identified (its descriptor
+// cannot be read): the check of the path and the detection share the 2 s, and a unit
+// never identified is no unit found.
+TEST_F(CliOverHidraw, DeviceWithWaitWaitsItsSecondsInAll) {
+  unit().present = false;
+  unit().descriptorUnreadable = true;
+  arrival.atMicroseconds = session.kernel.nowMicroseconds + 1500000;
+  EXPECT_EQ(run({"info", "--wait=2", "--device", "/dev/hidraw4"}), EXIT_NO_UNIT);
+  EXPECT_TRUE(unit().present);
+  EXPECT_GE(elapsedMicroseconds(), 2000000u);
+  EXPECT_LE(elapsedMicroseconds(), 2000000u + 500000u);
 }
 
 TEST_F(CliOverHidraw, DeviceOnANodeThatIsNoUnitOrNoNodeIsAUsageError) {

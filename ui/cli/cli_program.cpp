@@ -293,18 +293,16 @@ Detection detectUnit(const Session& session, HidLink& link, UpdateTarget& target
   std::int32_t result = LINK_NO_UNIT;
   lookFor(session, [&] {
     result = open(link);
-    if (result == LINK_NO_UNIT || result == LINK_UNAVAILABLE) {
-      return false;
-    }
-    // While waiting, a unit that could not be identified is not yet the one waited for: on
-    // a flapping hub it is gone again before it has answered, and it may come back to stay.
-    // The window, too, reports nothing for an arrival whose identification fails. If the
-    // wait runs out first, no unit was found.
+    // While waiting, a unit that could not be identified (whatever the reason, its
+    // capabilities unreadable included) is not yet the one waited for: on a flapping hub
+    // it is gone again before it has answered, and it may come back to stay. The window,
+    // too, reports nothing for an arrival whose identification fails. If the wait runs out
+    // first, no unit was found.
     if (result != LINK_OK && session.arguments.wait) {
       close(link);
       return false;
     }
-    return true;
+    return result != LINK_NO_UNIT && result != LINK_UNAVAILABLE;
   });
   Detection detection;
   detection.unitFound = link.devicePath != nullptr;
