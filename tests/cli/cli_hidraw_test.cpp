@@ -33,6 +33,10 @@ void record(void* context, Stream stream, const std::string& text) {
   (stream == Stream::Out ? output.out : output.err) += text;
 }
 bool noInput(void*, std::string&) { return false; }
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 // A wait for a device change: its time passes on the kernel's clock, and a node set to
 // arrive comes once the clock reaches its time.
 struct Arrival {
@@ -239,6 +243,24 @@ TEST_F(CliOverHidraw, AUnitThatCannotBeUsedIsNamedWithTheCauseAndTheFix) {
       EXPECT_EQ(document["exitCode"], EXIT_UNUSABLE);
     }
   }
+}
+
+TEST_F(CliOverHidraw, TheReasonAUnitCannotBeUsedIsGivenInGermanToo) {
+  setMessageLanguage(Language::German);
+  unit().openError = EACCES;
+  EXPECT_EQ(run({"info"}), EXIT_UNUSABLE);
+  unit().openError = 0;
+  unit().lockedElsewhere = true;
+  EXPECT_EQ(run({"info"}), EXIT_UNUSABLE);
+  setMessageLanguage(Language::English);
+  EXPECT_TRUE(contains(output.err,
+                       "/dev/hidraw4: Dieser Benutzer darf die Programmiereinheit nicht "
+                       "\xC3\xB6"
+                       "ffnen (Zugriff verweigert). Installieren Sie die udev-Regel "
+                       "/usr/lib/udev/rules.d/70-escupdate.rules"))
+      << output.err;
+  EXPECT_TRUE(
+      contains(output.err, "/dev/hidraw4: Ein anderes Programm verwendet die Programmiereinheit."));
 }
 
 // The unit at the path arrives after 1.5 s and can never be identified (its descriptor

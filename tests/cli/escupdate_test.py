@@ -207,15 +207,17 @@ class TerminalQuestions(unittest.TestCase):
         self.assertIn("0 erase(s), 0 blocks and 0 bytes written", seen)
 
     def test_interrupt_at_the_prompt_ends_at_once(self):
-        terminal = Terminal("update", VIRTUAL)
-        terminal.read_until("Continue? [y/N] ")
-        started = time.monotonic()
-        terminal.process.send_signal(signal.SIGINT)
-        status, seen = terminal.finish(seconds=5)
-        self.assertEqual(status, 7)
-        self.assertLess(time.monotonic() - started, 2)
-        self.assertIn("Interrupted. Nothing was written to the ESC.", seen)
-        self.assertNotIn("blocks and", seen)
+        for signal_number in (signal.SIGINT, signal.SIGQUIT):
+            with self.subTest(signal=signal_number):
+                terminal = Terminal("update", VIRTUAL)
+                terminal.read_until("Continue? [y/N] ")
+                started = time.monotonic()
+                terminal.process.send_signal(signal_number)
+                status, seen = terminal.finish(seconds=5)
+                self.assertEqual(status, 7)
+                self.assertLess(time.monotonic() - started, 2)
+                self.assertIn("Interrupted. Nothing was written to the ESC.", seen)
+                self.assertNotIn("blocks and", seen)
 
     def test_progress_bar_on_a_terminal_and_yes_to_both_questions(self):
         terminal = Terminal("update", VIRTUAL + ",esc-version=1.1")
