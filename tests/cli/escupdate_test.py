@@ -298,6 +298,32 @@ class Signals(unittest.TestCase):
                 self.assertGreaterEqual(elapsed, 42.7)
 
 
+    def test_a_terminal_closed_mid_update_leaves_the_update_complete(self):
+        # The program's own session with the pseudo-terminal as its controlling terminal:
+        # closing the terminal hangs it up (SIGHUP), and writes to it fail from then on.
+        master, slave = pty.openpty()
+        process = subprocess.Popen([PROGRAM, "update", "--yes", "--simulate"], stdin=slave,
+                                   stdout=subprocess.PIPE, stderr=slave, env=environment(),
+                                   start_new_session=True,
+                                   preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        os.close(slave)
+        seen = b""
+        deadline = time.monotonic() + 30
+        while b" 10 %" not in seen and time.monotonic() < deadline:
+            if select.select([master], [], [], 1)[0]:
+                seen += os.read(master, 4096)
+        os.close(master)
+        try:
+            out, _ = process.communicate(timeout=120)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            self.fail("no end within 120 s of the hang-up")
+        self.assertIn(b" 10 %", seen)
+        self.assertEqual(process.returncode, 7)
+        self.assertIn("The update of the ESC was successful!", out.decode())
+
+
 class UdevRule(unittest.TestCase):
     def test_rule_grants_the_seat_access_to_this_builds_vendor_id(self):
         vendor = f"{int(VENDOR_ID, 16):04x}"
