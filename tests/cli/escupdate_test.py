@@ -252,6 +252,17 @@ class TerminalQuestions(unittest.TestCase):
 
 
 class Signals(unittest.TestCase):
+    def test_a_closed_pipe_on_standard_output_only_loses_the_output(self):
+        reader, writer = os.pipe()
+        os.close(reader)
+        process = subprocess.Popen([PROGRAM, "update", "--yes", VIRTUAL], stdin=subprocess.DEVNULL,
+                                   stdout=writer, stderr=subprocess.PIPE, env=environment())
+        os.close(writer)
+        _, err = process.communicate(timeout=60)
+        self.assertEqual(process.returncode, 0)
+        self.assertIn("1881 blocks and 90256 bytes written; its flash equals image 157",
+                      err.decode())
+
     def test_sigterm_while_waiting_for_a_unit_ends_at_once(self):
         process = subprocess.Popen([PROGRAM, "info", "--wait", "--simulate=plugged=0"],
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
