@@ -55,5 +55,11 @@ inline constexpr MessageId MSG_CLI_MODEL_NONE = 41011;
 inline constexpr MessageId MSG_CLI_IMAGE = 41012;
 inline constexpr MessageId MSG_CLI_IMAGE_MISSING = 41013;
 inline constexpr MessageId MSG_CLI_IMAGE_NONE = 41014;
+// The ready text and the instructions with the command instead of the Update button.
+inline constexpr MessageId MSG_CLI_READY = 41015;
+inline constexpr MessageId MSG_CLI_INSTRUCTIONS = 41016;
+// A unit that is plugged in but cannot be used: its path, and for the first the rule.
+inline constexpr MessageId MSG_CLI_NO_PERMISSION = 41017;
+inline constexpr MessageId MSG_CLI_IN_USE = 41018;
 
 }  // namespace esc

@@ -21,6 +21,8 @@ fi
 # escupdate: the JSON library (header-only, used by the MinGW build too) and
 # dpkg-shlibdeps for its Debian package.
 packages+=(nlohmann-json3-dev dpkg-dev)
+# escupdate's manual page is made from its help; lintian checks its Debian package.
+packages+=(help2man lintian)
 
 missing=()
 for p in "${packages[@]}"; do

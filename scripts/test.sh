@@ -61,7 +61,17 @@ fi
 # udev rule in their places.
 deb=$(scripts/build-deb.sh | tail -1)
 contents=$(dpkg-deb -c "$deb")
-for file in ./usr/bin/escupdate ./usr/lib/udev/rules.d/70-escupdate.rules; do
+for file in ./usr/bin/escupdate ./usr/lib/udev/rules.d/70-escupdate.rules \
+  ./usr/share/man/man1/escupdate.1.gz ./usr/share/doc/escupdate/copyright \
+  ./usr/share/doc/escupdate/changelog.gz; do
   grep -q " $file\$" <<<"$contents" || { echo "FAIL $deb lacks $file"; exit 1; }
 done
-echo "ok $deb holds escupdate and its udev rule"
+echo "ok $deb holds escupdate, its manual page, udev rule, copyright and changelog"
+# Debian's package checker: no error, no warning. Its tags come on standard output.
+tags=$(lintian "$deb")
+if [[ -n "$tags" ]]; then
+  echo "FAIL lintian on $deb:"
+  echo "$tags"
+  exit 1
+fi
+echo "ok lintian finds nothing in $deb"

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <time.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,21 @@ namespace esc {
 struct HidrawNode {
   std::string sysPath;  // e.g. /sys/devices/.../hidraw/hidraw3: stable while plugged
   std::string devNode;  // e.g. /dev/hidraw3; empty when the node has none
+  // The USB ids of the device behind the node, as udev's records of its HID parent (or of
+  // its USB ancestor) tell them; without them the node is never opened.
+  bool idsKnown = false;
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
 };
+
+// The vendor and product id of a HID device's HID_ID property ("0003:0000FFF0:00000001":
+// bus, vendor, product in hex). False when the text is not of that form.
+bool parseHidId(const char* text, std::uint16_t& vendorId, std::uint16_t& productId);
 
 struct LinuxOs {
   void* context;
 
-  // The present hidraw nodes, in any order. False when they cannot be listed.
+  // The present hidraw nodes with their ids, in any order. False when they cannot be listed.
   bool (*listHidrawNodes)(void* context, std::vector<HidrawNode>& nodes);
 
   int (*open)(void* context, const char* path, int flags);

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
 
+#include "device/hid_link.h"
 #include "device/linux/linux_os.h"
 #include "device/linux/report_descriptor.h"
 
@@ -101,8 +103,12 @@ bool beginEnumeration(void* context) {
   }
   std::sort(nodes.begin(), nodes.end(),
             [](const HidrawNode& a, const HidrawNode& b) { return a.sysPath < b.sysPath; });
+  backend.unitNodes.clear();
   for (const HidrawNode& node : nodes) {
     backend.snapshot.push_back(node.devNode);
+    if (node.idsKnown && isUnitIdentity(node.vendorId, node.productId) && !node.devNode.empty()) {
+      backend.unitNodes.push_back(node.devNode);
+    }
   }
   return true;
 }
@@ -139,6 +145,8 @@ OpenHidraw* findOpen(HidrawBackend& backend, int fd) {
   return nullptr;
 }
 
+// Opening wakes a device and may be seen by whatever drives it: only nodes enumeration
+// found with the unit's ids are opened.
 // hidraw lets any number of programs open a node, and all of them get every input
 // report. Programs that write to such devices agree on an advisory lock instead: a unit
 // locked by another program is skipped as Windows skips a unit held open elsewhere, and
@@ -149,6 +157,11 @@ DeviceHandle openDevice(void* context, const char16_t* path) {
   std::string narrow;
   if (path == nullptr || !toNarrowPath(path, narrow)) {
     fail(backend, EINVAL);
+    return INVALID_DEVICE_HANDLE;
+  }
+  if (std::find(backend.unitNodes.begin(), backend.unitNodes.end(), narrow) ==
+      backend.unitNodes.end()) {
+    fail(backend, HIDRAW_ERROR_NOT_A_UNIT);
     return INVALID_DEVICE_HANDLE;
   }
   int fd = -1;
@@ -168,7 +181,9 @@ DeviceHandle openDevice(void* context, const char16_t* path) {
     os.close(os.context, fd);
     return INVALID_DEVICE_HANDLE;
   }
-  backend.openDevices.push_back(OpenHidraw{fd, false, false, false});
+  OpenHidraw open;
+  open.fd = fd;
+  backend.openDevices.push_back(open);
   return static_cast<DeviceHandle>(fd);
 }
 
@@ -192,7 +207,8 @@ bool readDescriptor(HidrawBackend& backend, int fd, ReportLengths& lengths) {
   if (os.getDescriptorSize(os.context, fd, size) != 0) {
     return failFromErrno(backend);
   }
-  if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) {
+  // hidraw hands out at most HID_MAX_DESCRIPTOR_SIZE - 1 bytes of a descriptor.
+  if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE - 1) {
     return fail(backend, HIDRAW_ERROR_BAD_DESCRIPTOR);
   }
   hidraw_report_descriptor descriptor{};
@@ -201,12 +217,20 @@ bool readDescriptor(HidrawBackend& backend, int fd, ReportLengths& lengths) {
     return failFromErrno(backend);
   }
   const DescriptorParse parse = parseReportDescriptor(
-      descriptor.value, std::min<std::size_t>(descriptor.size, HID_MAX_DESCRIPTOR_SIZE));
+      descriptor.value, std::min<std::size_t>(descriptor.size, HID_MAX_DESCRIPTOR_SIZE - 1));
   if (parse.error != DescriptorError::None) {
     return fail(backend, HIDRAW_ERROR_BAD_DESCRIPTOR);
   }
   lengths = parse.lengths;
   return true;
+}
+
+void takeFraming(OpenHidraw& device, const ReportLengths& lengths) {
+  device.framingKnown = true;
+  device.inputNumbered = lengths.inputNumbered;
+  device.outputNumbered = lengths.outputNumbered;
+  std::copy(std::begin(lengths.inputLengths), std::end(lengths.inputLengths),
+            device.inputLengths.begin());
 }
 
 // The framing of a device's reports, read from its descriptor once per open.
@@ -221,9 +245,7 @@ OpenHidraw* framedDevice(HidrawBackend& backend, int fd) {
     if (!readDescriptor(backend, fd, lengths)) {
       return nullptr;
     }
-    device->framingKnown = true;
-    device->inputNumbered = lengths.inputNumbered;
-    device->outputNumbered = lengths.outputNumbered;
+    takeFraming(*device, lengths);
   }
   return device;
 }
@@ -253,7 +275,7 @@ bool readCapabilities(void* context, DeviceHandle device, std::uint16_t& inputLe
   if (!readDescriptor(backend, fd, lengths)) {
     return false;
   }
-  *open = OpenHidraw{fd, true, lengths.inputNumbered, lengths.outputNumbered};
+  takeFraming(*open, lengths);
   inputLength = static_cast<std::uint16_t>(lengths.inputLength);
   outputLength = static_cast<std::uint16_t>(lengths.outputLength);
   return true;
@@ -333,7 +355,9 @@ bool writeReport(void* context, DeviceHandle device, const std::uint8_t* report,
 // hidraw hands over numbered reports with their id in byte 0, and unnumbered ones without
 // any: those are read one byte further on, behind a 0, which is what Windows delivers.
 // Each read takes one whole report off the queue, cut to the buffer's size, so the buffer
-// is never smaller than the declared report.
+// is never smaller than the declared report. A report shorter than the longest comes at
+// its own id's length: Windows pads it with zeros to the longest, and so is it padded
+// here; any other length is no whole report.
 bool readReport(void* context, DeviceHandle device, std::uint8_t* report, std::uint32_t length,
                 std::uint32_t timeoutMs) {
   HidrawBackend& backend = backendOf(context);
@@ -362,9 +386,13 @@ bool readReport(void* context, DeviceHandle device, std::uint8_t* report, std::u
     if (received == 0) {
       return fail(backend, HIDRAW_ERROR_REMOVED);
     }
-    if (static_cast<std::uint32_t>(received) != length - offset) {
+    const std::uint32_t whole = length - offset;
+    const std::uint32_t own = open->inputLengths[offset == 0 ? report[0] : 0];
+    const auto got = static_cast<std::uint32_t>(received);
+    if (got != whole && (own <= offset || got != own - offset)) {
       return fail(backend, HIDRAW_ERROR_SHORT_REPORT);
     }
+    std::fill(report + offset + got, report + length, std::uint8_t{0});
     if (offset != 0) {
       report[0] = 0;
     }
@@ -412,7 +440,47 @@ void closeDevice(void* context, DeviceHandle device) {
 
 std::uint32_t lastErrorOf(void* context) { return backendOf(context).lastError; }
 
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace
+
+bool parseHidId(const char* text, std::uint16_t& vendorId, std::uint16_t& productId) {
+  if (text == nullptr) {
+    return false;
+  }
+  std::uint32_t fields[3] = {0, 0, 0};
+  std::size_t field = 0;
+  std::size_t digits = 0;
+  for (const char* at = text;; ++at) {
+    if (*at == ':' || *at == '\0') {
+      if (digits == 0 || (*at == ':') != (field < 2)) {
+        return false;
+      }
+      if (*at == '\0') {
+        break;
+      }
+      ++field;
+      digits = 0;
+      continue;
+    }
+    const int value = hexDigit(*at);
+    if (value < 0 || ++digits > 8) {
+      return false;
+    }
+    fields[field] = fields[field] << 4 | static_cast<std::uint32_t>(value);
+  }
+  if (fields[1] > 0xFFFFu || fields[2] > 0xFFFFu) {
+    return false;
+  }
+  vendorId = static_cast<std::uint16_t>(fields[1]);
+  productId = static_cast<std::uint16_t>(fields[2]);
+  return true;
+}
 
 HidrawBackend::HidrawBackend(const LinuxOs& linuxOs)
     : os(&linuxOs), platform{this,        beginEnumeration, interfaceAt,      endEnumeration,

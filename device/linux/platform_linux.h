@@ -2,6 +2,7 @@
 // Linux types stay inside this folder's sources; callers see only the portable table.
 #pragma once
 
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <string>
@@ -29,13 +30,18 @@ inline constexpr std::uint32_t HIDRAW_ERROR_BAD_DESCRIPTOR = EBADMSG;  // no len
 inline constexpr std::uint32_t HIDRAW_ERROR_SHORT_REPORT = EPROTO;     // fewer bytes than declared
 inline constexpr std::uint32_t HIDRAW_ERROR_HELD_ELSEWHERE = EWOULDBLOCK;  // another program's lock
 inline constexpr std::uint32_t HIDRAW_ERROR_NO_MORE_NODES = ENOENT;        // past the enumeration
+// Not opened: the latest enumeration did not find the programming unit's ids at this node.
+// Other HID devices (keyboards, security keys, game pads) are never opened at all.
+inline constexpr std::uint32_t HIDRAW_ERROR_NOT_A_UNIT = EMEDIUMTYPE;
 
 // A device opened by this backend and how its reports are framed.
 struct OpenHidraw {
   int fd;
-  bool framingKnown;
-  bool inputNumbered;
-  bool outputNumbered;
+  bool framingKnown = false;
+  bool inputNumbered = false;
+  bool outputNumbered = false;
+  // Each input report's length by id, from the descriptor (ReportLengths::inputLengths).
+  std::array<std::uint16_t, 256> inputLengths{};
 };
 
 // The backend's state behind one table; `platform.context` points here. Tests make their
@@ -47,6 +53,9 @@ struct HidrawBackend {
 
   const LinuxOs* os;
   std::vector<std::string> snapshot;  // device nodes, in the order of their sysfs paths
+  // The nodes with the unit's ids at the latest enumeration: the only ones opened. Kept
+  // past the enumeration's end, since the callers open after releasing the list.
+  std::vector<std::string> unitNodes;
   std::vector<OpenHidraw> openDevices;
   std::uint32_t lastError = 0;
   HidPlatform platform;

@@ -121,6 +121,13 @@ std::uint32_t longestReport(const Direction& direction) {
 
 DescriptorParse finish(const Parser& parser) {
   DescriptorParse result;
+  for (std::size_t id = 0; id < REPORT_IDS; ++id) {
+    if (parser.input.declared[id]) {
+      // At most MAX_REPORT_BYTES: a longer report failed the parse.
+      result.lengths.inputLengths[id] =
+          static_cast<std::uint16_t>((parser.input.bits[id] + 7) / 8 + 1);
+    }
+  }
   result.lengths.inputLength = longestReport(parser.input);
   result.lengths.outputLength = longestReport(parser.output);
   result.lengths.inputNumbered = parser.input.numbered;

@@ -20,6 +20,10 @@ struct ReportLengths {
   // Whether the reports of that direction carry a report id byte on the wire.
   bool inputNumbered = false;
   bool outputNumbered = false;
+  // Each input report's length in bytes, id byte included, by report id (index 0 for
+  // unnumbered input); 0 for an id the descriptor does not declare. hidraw delivers a
+  // report at its own length, which Windows pads to the longest.
+  std::uint16_t inputLengths[256] = {};
 };
 
 enum class DescriptorError {

@@ -5,11 +5,42 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "device/linux/linux_os.h"
 
 namespace esc {
 namespace {
+
+// A hexadecimal sysfs attribute of at most four digits (idVendor, idProduct).
+bool readIdAttribute(udev_device* device, const char* name, std::uint16_t& value) {
+  const char* text = udev_device_get_sysattr_value(device, name);
+  if (text == nullptr || *text == '\0') {
+    return false;
+  }
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long number = std::strtoul(text, &end, 16);
+  if (errno != 0 || *end != '\0' || number > 0xFFFFu) {
+    return false;
+  }
+  value = static_cast<std::uint16_t>(number);
+  return true;
+}
+
+// The HID parent's HID_ID comes from the kernel's uevent in sysfs, so it is there even
+// without udev's database; a node without a HID parent is asked of its USB device.
+void readIds(udev_device* device, HidrawNode& node) {
+  udev_device* hid = udev_device_get_parent_with_subsystem_devtype(device, "hid", nullptr);
+  const char* hidId = hid != nullptr ? udev_device_get_property_value(hid, "HID_ID") : nullptr;
+  if (hidId != nullptr) {
+    node.idsKnown = parseHidId(hidId, node.vendorId, node.productId);
+    return;
+  }
+  udev_device* usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
+  node.idsKnown = usb != nullptr && readIdAttribute(usb, "idVendor", node.vendorId) &&
+                  readIdAttribute(usb, "idProduct", node.productId);
+}
 
 // libudev reads the nodes from sysfs itself, so listing works without the udev daemon
 // (in a container, say); only hot-plug events need the daemon.
@@ -32,7 +63,11 @@ bool listHidrawNodes(void*, std::vector<HidrawNode>& nodes) {
         continue;  // removed since the scan
       }
       const char* devNode = udev_device_get_devnode(device);
-      nodes.push_back(HidrawNode{sysPath, devNode != nullptr ? devNode : ""});
+      HidrawNode node;
+      node.sysPath = sysPath;
+      node.devNode = devNode != nullptr ? devNode : "";
+      readIds(device, node);
+      nodes.push_back(node);
       udev_device_unref(device);
     }
   }

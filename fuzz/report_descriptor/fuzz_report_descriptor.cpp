@@ -2,6 +2,7 @@
 // parse gets a heap block of exactly its size, so the address sanitizer reports a read past
 // the end; the parse ends in lengths within their caps or in a failure with none; and cut
 // descriptors agree with the whole one, since items only ever add to a report.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -42,8 +43,23 @@ void checkDirection(std::uint32_t length, bool numbered) {
   check(!numbered || length >= 1, "numbered only where there is a report");
 }
 
+// Each input report's own length: the longest of them is the declared input length (so a
+// failure gives none), and a numbered direction has no report 0, an unnumbered one no other.
+void checkInputLengths(const ReportLengths& lengths) {
+  std::uint32_t longest = 0;
+  bool otherThanZero = false;
+  for (std::size_t id = 0; id < 256; ++id) {
+    longest = std::max<std::uint32_t>(longest, lengths.inputLengths[id]);
+    otherThanZero = otherThanZero || (id != 0 && lengths.inputLengths[id] != 0);
+  }
+  check(longest == lengths.inputLength, "the input length is the longest report's");
+  check(lengths.inputNumbered ? lengths.inputLengths[0] == 0 : !otherThanZero,
+        "reports by id as numbered");
+}
+
 void checkResult(const DescriptorParse& result) {
   const ReportLengths& lengths = result.lengths;
+  checkInputLengths(lengths);
   if (result.error != DescriptorError::None) {
     check(lengths.inputLength == 0 && lengths.outputLength == 0 && !lengths.inputNumbered &&
               !lengths.outputNumbered,

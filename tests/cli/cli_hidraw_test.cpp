@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,12 @@
 #include "tests/device_linux/hidraw_session.h"
 #include "ui/cli/cli_program.h"
 #include "ui/cli/cli_text.h"
+#include "ui/cli/hidraw_problem.h"
 
 namespace esc::cli {
 namespace {
 
+using nlohmann::json;
 using test::FakeNode;
 using test::HidrawSession;
 
@@ -30,7 +33,29 @@ void record(void* context, Stream stream, const std::string& text) {
   (stream == Stream::Out ? output.out : output.err) += text;
 }
 bool noInput(void*, std::string&) { return false; }
-HotplugChange noChange(void*, std::uint32_t) { return HotplugChange::None; }
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A wait for a device change: its time passes on the kernel's clock, and a node set to
+// arrive comes once the clock reaches its time.
+struct Arrival {
+  test::FakeKernel* kernel;
+  std::size_t node;
+  std::uint64_t atMicroseconds;  // 0: nothing arrives
+};
+
+HotplugChange passTime(void* context, std::uint32_t timeoutMs) {
+  Arrival& arrival = *static_cast<Arrival*>(context);
+  arrival.kernel->nowMicroseconds += std::uint64_t{timeoutMs} * 1000u;
+  FakeNode& node = arrival.kernel->nodes[arrival.node];
+  if (arrival.atMicroseconds != 0 && !node.present &&
+      arrival.kernel->nowMicroseconds >= arrival.atMicroseconds) {
+    node.present = true;
+    return HotplugChange::Arrival;
+  }
+  return HotplugChange::None;
+}
 void ignorePhase(void*, Phase) {}
 bool notInterrupted(void*) { return false; }
 
@@ -79,11 +104,14 @@ class CliOverHidraw : public ::testing::Test {
     }
     setHidPlatform(&table);
     CliEnvironment environment{};
-    environment.console = Console{&output, record, noInput, false, false};
-    environment.hotplug = HotplugSource{nullptr, noChange};
+    environment.console = Console{&output, record, noInput, false, false, nullptr};
+    arrival.kernel = &session.kernel;
+    arrival.node = unitIndex;
+    environment.hotplug = HotplugSource{&arrival, passTime};
     environment.interruption = Interruption{nullptr, ignorePhase, notInterrupted};
     environment.loadImage = loader;
     environment.devicePathsIgnoreCase = false;
+    environment.openProblem = hidrawOpenProblem;
     startMicroseconds = session.kernel.nowMicroseconds;
     return runCommand(arguments, environment);
   }
@@ -101,6 +129,7 @@ class CliOverHidraw : public ::testing::Test {
   std::uint32_t spoilAtBlock = 0;
   Output output;
   std::uint64_t startMicroseconds = 0;
+  Arrival arrival{};
 };
 
 std::string codeLine(std::int32_t errorValue, std::uint32_t systemError) {
@@ -114,6 +143,137 @@ TEST_F(CliOverHidraw, ListShowsTheUnitsNodeOnly) {
   EXPECT_EQ(run({"list"}), EXIT_OK);
   EXPECT_EQ(output.out, "/dev/hidraw4 (TUNEPUCK, product id 1)\n");
   EXPECT_EQ(openFiles(session.kernel), 0u);
+}
+
+// The keyboard's node is listed before the unit's; no verb may open it.
+TEST_F(CliOverHidraw, NoVerbOpensAnotherHidDevice) {
+  for (const std::vector<std::string>& words : {std::vector<std::string>{"list"},
+                                                {"info"},
+                                                {"update", "--yes"},
+                                                {"info", "--json"},
+                                                {"info", "--device", "/dev/hidraw0"},
+                                                {"info", "--wait=1", "--device", "/dev/hidraw0"}}) {
+    SCOPED_TRACE(words[0] + " " + words.back());
+    session.kernel.openAttempts.clear();
+    run(words);
+    for (const std::string& path : session.kernel.openAttempts) {
+      EXPECT_EQ(path, "/dev/hidraw4");
+    }
+  }
+}
+
+struct UnusableCase {
+  const char* name;
+  int openError;
+  bool lockedElsewhere;
+  std::vector<std::string> words;
+  const char* reason;
+  const char* text;  // after the node's path
+};
+
+const char PERMISSION_TEXT[] =
+    ": this user may not open the programming unit (permission denied). Install the udev "
+    "rule /usr/lib/udev/rules.d/70-escupdate.rules (cmake --install and the escupdate package "
+    "provide it), then unplug the unit and plug it in again; or run escupdate once with sudo.";
+const char IN_USE_TEXT[] =
+    ": another program is using the programming unit. Close that program and try again.";
+
+const UnusableCase UNUSABLE[] = {
+    {"info, no rule yet", EACCES, false, {"info"}, "permission-denied", PERMISSION_TEXT},
+    {"update, no rule yet",
+     EPERM,
+     false,
+     {"update", "--yes"},
+     "permission-denied",
+     PERMISSION_TEXT},
+    {"--device, no rule yet",
+     EACCES,
+     false,
+     {"info", "--device", "/dev/hidraw4"},
+     "permission-denied",
+     PERMISSION_TEXT},
+    {"--device --wait, no rule yet",
+     EACCES,
+     false,
+     {"update", "--yes", "--wait=2", "--device=/dev/hidraw4"},
+     "permission-denied",
+     PERMISSION_TEXT},
+    {"info, held", 0, true, {"info"}, "in-use", IN_USE_TEXT},
+    {"update --wait, held", 0, true, {"update", "--yes", "--wait=2"}, "in-use", IN_USE_TEXT},
+    {"list, held", 0, true, {"list"}, "in-use", IN_USE_TEXT},
+    {"list --device, no rule yet",
+     EACCES,
+     false,
+     {"list", "--device", "/dev/hidraw4"},
+     "permission-denied",
+     PERMISSION_TEXT},
+};
+
+// The usual first run on Linux: the unit is there, but its node is not the user's yet.
+TEST_F(CliOverHidraw, AUnitThatCannotBeUsedIsNamedWithTheCauseAndTheFix) {
+  for (const UnusableCase& c : UNUSABLE) {
+    SCOPED_TRACE(c.name);
+    unit().openError = c.openError;
+    unit().lockedElsewhere = c.lockedElsewhere;
+    const std::string text = std::string("/dev/hidraw4") + c.text + "\n";
+    output = Output{};
+    EXPECT_EQ(run(c.words), EXIT_UNUSABLE);
+    const std::string& shown = c.words[0] == "list" ? output.out : output.err;
+    EXPECT_TRUE(shown.size() >= text.size() &&
+                shown.compare(shown.size() - text.size(), text.size(), text) == 0)
+        << shown;
+    EXPECT_EQ(output.err.find(messageText(MSG_NO_UNIT)), std::string::npos);
+    EXPECT_TRUE(unit().writes.empty());
+
+    std::vector<std::string> words = c.words;
+    words.push_back("--json");
+    output = Output{};
+    run(words);
+    EXPECT_EQ(run(words), EXIT_UNUSABLE);
+    const std::size_t lastLine = output.out.rfind('\n', output.out.size() - 2);
+    const json document =
+        json::parse(output.out.substr(lastLine == std::string::npos ? 0 : lastLine + 1));
+    const json& problem =
+        c.words[0] == "list" ? document["units"][0]["problem"] : document["problem"];
+    EXPECT_EQ(problem["path"], "/dev/hidraw4");
+    EXPECT_EQ(problem["reason"], c.reason);
+    EXPECT_EQ(problem["message"], text.substr(0, text.size() - 1));
+    if (c.words[0] == "update") {
+      EXPECT_EQ(document["result"], "unusable");
+      EXPECT_EQ(document["exitCode"], EXIT_UNUSABLE);
+    }
+  }
+}
+
+TEST_F(CliOverHidraw, TheReasonAUnitCannotBeUsedIsGivenInGermanToo) {
+  setMessageLanguage(Language::German);
+  unit().openError = EACCES;
+  EXPECT_EQ(run({"info"}), EXIT_UNUSABLE);
+  unit().openError = 0;
+  unit().lockedElsewhere = true;
+  EXPECT_EQ(run({"info"}), EXIT_UNUSABLE);
+  setMessageLanguage(Language::English);
+  EXPECT_TRUE(contains(output.err,
+                       "/dev/hidraw4: Dieser Benutzer darf die Programmiereinheit nicht "
+                       "\xC3\xB6"
+                       "ffnen (Zugriff verweigert). Installieren Sie die udev-Regel "
+                       "/usr/lib/udev/rules.d/70-escupdate.rules"))
+      << output.err;
+  EXPECT_TRUE(
+      contains(output.err, "/dev/hidraw4: Ein anderes Programm verwendet die Programmiereinheit."));
+}
+
+// The unit at the path arrives after 1.5 s and can never be identified (its descriptor
+// cannot be read): the check of the path and the detection share the 2 s, and a unit
+// never identified is no unit found.
+TEST_F(CliOverHidraw, DeviceWithWaitWaitsItsSecondsInAll) {
+  unit().present = false;
+  unit().descriptorUnreadable = true;
+  arrival.atMicroseconds = session.kernel.nowMicroseconds + 1500000;
+  EXPECT_EQ(run({"info", "--wait=2", "--device", "/dev/hidraw4"}), EXIT_NO_UNIT);
+  EXPECT_TRUE(unit().present);
+  EXPECT_GE(elapsedMicroseconds(), 2000000u);
+  EXPECT_LE(elapsedMicroseconds(), 2000000u + 500000u);
 }
 
 TEST_F(CliOverHidraw, DeviceOnANodeThatIsNoUnitOrNoNodeIsAUsageError) {
@@ -139,6 +299,14 @@ TEST_F(CliOverHidraw, AWholeUpdateWritesTheImageWithTheProductsWaits) {
 
 TEST_F(CliOverHidraw, GarbageWaitingBeforeAnAnswerIsDroppedAndTheUpdateSucceeds) {
   unit().strayAfterAnswer = std::vector<std::uint8_t>(60, 0xA5);
+  EXPECT_EQ(run({"update", "--yes"}), EXIT_OK);
+  EXPECT_EQ(sim::writtenFirmware(*unit().unit).size(), 90256u);
+}
+
+// A unit that declares a longer input report besides its answers: hidraw hands each answer
+// over at its own 60 bytes, and the update goes through as on Windows.
+TEST_F(CliOverHidraw, AnswersShorterThanTheLongestInputReportAreWhole) {
+  unit().descriptor = test::unitWithLongerInput();
   EXPECT_EQ(run({"update", "--yes"}), EXIT_OK);
   EXPECT_EQ(sim::writtenFirmware(*unit().unit).size(), 90256u);
 }

@@ -41,7 +41,7 @@ TEST_F(CliRun, InfoShowsTheWindowsRowsClassificationImageAndReadyText) {
                                "TUNEPUCK: 1.5\nESC-bootloader: 2.3\nESC: ----------\n"
                                "Model code 0x110fa0d2: supported, type 250, rating 210, 17 cells\n"
                                "Firmware image 157, 90256 bytes\n\n" +
-                               text(MSG_READY) + "\n";
+                               text(MSG_CLI_READY) + "\n";
   EXPECT_EQ(recording.out, expected);
   EXPECT_EQ(sim::openHandleCount(simulation->bus), 0u);
 }
@@ -120,7 +120,7 @@ TEST_F(CliRun, InfoWithoutUnitShowsTheNoUnitPanel) {
   const json info = json::parse(recording.out);
   EXPECT_EQ(info["unit"], nullptr);
   EXPECT_EQ(info["outcome"], "no-unit");
-  EXPECT_EQ(info["status"], text(MSG_NO_UNIT) + "\n\n" + text(MSG_INSTRUCTIONS));
+  EXPECT_EQ(info["status"], text(MSG_NO_UNIT) + "\n\n" + text(MSG_CLI_INSTRUCTIONS));
 }
 
 TEST_F(CliRun, InfoWithTheProductLoaderOfAPlaceholderBuildSaysTheImageIsMissing) {
@@ -132,7 +132,7 @@ TEST_F(CliRun, DeviceNamesTheUnitToUseWithoutRegardToCaseOnWindowsPaths) {
   std::string path = toUtf8(sim::makeSupportedUnit().path);
   for (char& c : path) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   EXPECT_EQ(run({"info", "--device", path}), EXIT_OK);
-  EXPECT_TRUE(contains(recording.out, text(MSG_READY)));
+  EXPECT_TRUE(contains(recording.out, text(MSG_CLI_READY)));
 }
 
 TEST_F(CliRun, DeviceThatIsNoUnitOrNoDeviceIsAUsageErrorNamingIt) {
@@ -152,7 +152,14 @@ TEST_F(CliRun, DeviceThatIsNoUnitOrNoDeviceIsAUsageErrorNamingIt) {
 TEST_F(CliRun, DeviceWithWaitWaitsForTheUnitAtThatPath) {
   const std::string path = toUtf8(sim::makeSupportedUnit().path);
   EXPECT_EQ(run({"info", "--wait=5", "--device", path}, "plug-after=1000"), EXIT_OK);
-  EXPECT_TRUE(contains(recording.out, text(MSG_READY)));
+  EXPECT_TRUE(contains(recording.out, text(MSG_CLI_READY)));
+}
+
+DeviceCheck checkPath(const HidPlatform& platform, const std::u16string& path) {
+  UnitProblem problem = UnitProblem::InUse;
+  const DeviceCheck check = checkDevicePath(platform, path, false, nullptr, problem);
+  EXPECT_EQ(problem, UnitProblem::None);
+  return check;
 }
 
 TEST(UnitDiscovery, TheFilteredPlatformListsOnlyTheNamedDevice) {
@@ -181,11 +188,11 @@ TEST(UnitDiscovery, TheFilteredPlatformListsOnlyTheNamedDevice) {
   EXPECT_EQ(open(link), LINK_NO_UNIT);
   setHidPlatform(nullptr);
 
-  EXPECT_EQ(checkDevicePath(bus.platform, u"first", false), DeviceCheck::NotAUnit);
-  EXPECT_EQ(checkDevicePath(bus.platform, u"second", false), DeviceCheck::Unit);
-  EXPECT_EQ(checkDevicePath(bus.platform, u"fourth", false), DeviceCheck::NoDevice);
+  EXPECT_EQ(checkPath(bus.platform, u"first"), DeviceCheck::NotAUnit);
+  EXPECT_EQ(checkPath(bus.platform, u"second"), DeviceCheck::Unit);
+  EXPECT_EQ(checkPath(bus.platform, u"fourth"), DeviceCheck::NoDevice);
   bus.listUnavailable = true;
-  EXPECT_EQ(checkDevicePath(bus.platform, u"second", false), DeviceCheck::ListUnavailable);
+  EXPECT_EQ(checkPath(bus.platform, u"second"), DeviceCheck::ListUnavailable);
 }
 
 }  // namespace

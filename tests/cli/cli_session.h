@@ -23,7 +23,10 @@ struct Recording {
   std::vector<std::string> answers;  // lines the user types, in order
   std::size_t answered = 0;
   bool inputIsTerminal = false;
-  bool outputIsTerminal = false;
+  bool errorIsTerminal = false;
+  // The terminal's width at each look (the last one stays); none: unknown.
+  std::vector<std::uint32_t> columns;
+  std::size_t columnLooks = 0;
   std::vector<Phase> phases;
   // An interruption arrives once the unit has received this many data blocks (0: never).
   std::uint32_t interruptAtBlock = 0;
@@ -40,8 +43,14 @@ inline bool typeAnswer(void* context, std::string& line) {
   Recording& r = recordingOf(context);
   if (r.answered >= r.answers.size()) return false;
   line = r.answers[r.answered++];
-  r.out += line + "\n";  // the terminal echoes what was typed
+  r.err += line + "\n";  // the terminal echoes what was typed, where the prompt is
   return true;
+}
+
+inline std::uint32_t terminalWidth(void* context) {
+  Recording& r = recordingOf(context);
+  if (r.columns.empty()) return 0;
+  return r.columns[std::min(r.columnLooks++, r.columns.size() - 1)];
 }
 
 inline void recordPhase(void* context, Phase phase) {
@@ -81,8 +90,9 @@ class CliRun : public ::testing::Test {
       return -1;
     }
     CliEnvironment environment{};
-    environment.console = Console{&recording, recordWrite, typeAnswer, recording.inputIsTerminal,
-                                  recording.outputIsTerminal};
+    environment.console = Console{
+        &recording,   recordWrite, typeAnswer, recording.inputIsTerminal, recording.errorIsTerminal,
+        terminalWidth};
     environment.hotplug = simulatedHotplugSource(simulation->hotplug);
     environment.interruption = Interruption{&recording, recordPhase, interruptAfterBlocks};
     environment.loadImage = loader;

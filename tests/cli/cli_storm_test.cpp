@@ -29,7 +29,7 @@ TEST_F(CliRun, InfoWaitsThroughAStormForTheUnitThatStays) {
   EXPECT_EQ(sim::nowMicroseconds(simulation->bus), STORM_END_MICROSECONDS);
   EXPECT_TRUE(contains(recording.out, toUtf8(unit().path) + " (TUNEPUCK, product id 1)\n"));
   EXPECT_TRUE(contains(recording.out, "TUNEPUCK: 1.2.3\nESC-bootloader: 1.2\nESC: 1.0\n"));
-  EXPECT_TRUE(contains(recording.out, text(MSG_READY) + "\n"));
+  EXPECT_TRUE(contains(recording.out, text(MSG_CLI_READY) + "\n"));
   EXPECT_EQ(recording.err, text(MSG_CLI_WAITING) + "\n");
   // The program asked the unit at every visit that outlasted the arrival: of each six
   // visits, three ended as a request came and one before its answer.
@@ -85,7 +85,7 @@ TEST_F(CliRun, UpdateThroughAStormThatLeavesNoUnitWritesNothing) {
 // again at the next look, instead of ending the wait with "no unit".
 TEST_F(CliRun, WaitAsksAgainAUnitWhoseIdentificationFailed) {
   EXPECT_EQ(run({"info", "--wait=5"}, "fault=ident-lost"), EXIT_OK);
-  EXPECT_TRUE(contains(recording.out, text(MSG_READY) + "\n"));
+  EXPECT_TRUE(contains(recording.out, text(MSG_CLI_READY) + "\n"));
   EXPECT_EQ(sim::nowMicroseconds(simulation->bus), 500000u);
   recording = Recording{};
   EXPECT_EQ(run({"update", "--yes", "--wait=1"}, "fault=ident-lost,esc-status=0"), EXIT_NO_UNIT);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "resources/message_ids.h"
+
 namespace esc::cli {
 namespace {
 
@@ -71,6 +73,43 @@ TEST(CliText, TheFirstSetLocaleVariableDecidesTheLanguage) {
                  " " + (c.lang ? c.lang : "-"));
     EXPECT_EQ(languageOfLocale(c.lcAll, c.lcMessages, c.lang), c.language);
   }
+}
+
+// The terminal's ready text and instructions are the window's, with the command to run
+// where the window names its button: the rest of each text is the window's, letter for
+// letter.
+struct CommandTextCase {
+  MessageId window;
+  MessageId terminal;
+  Language language;
+  const char* button;
+  const char* command;
+};
+
+const CommandTextCase COMMAND_TEXTS[] = {
+    {MSG_READY, MSG_CLI_READY, Language::English, "please click on the 'Update'-Button.",
+     "please run 'escupdate update'."},
+    {MSG_READY, MSG_CLI_READY, Language::German, "Auf 'Update' klicken, um",
+     "'escupdate update' ausf\xc3\xbchren, um"},
+    {MSG_INSTRUCTIONS, MSG_CLI_INSTRUCTIONS, Language::English,
+     "you can click on the 'Update'-Button to update", "you can run 'escupdate update' to update"},
+    {MSG_INSTRUCTIONS, MSG_CLI_INSTRUCTIONS, Language::German,
+     "\xc3\xbc"
+     "ber den Button 'Update'",
+     "mit 'escupdate update'"},
+};
+
+TEST(CliText, TheTerminalsTextsNameTheCommandWhereTheWindowsNameTheButton) {
+  for (const CommandTextCase& c : COMMAND_TEXTS) {
+    SCOPED_TRACE(c.command);
+    setMessageLanguage(c.language);
+    std::string window = messageText(c.window);
+    const std::size_t at = window.find(c.button);
+    ASSERT_NE(at, std::string::npos);
+    window.replace(at, std::string(c.button).size(), c.command);
+    EXPECT_EQ(messageText(c.terminal), window);
+  }
+  setMessageLanguage(Language::English);
 }
 
 }  // namespace

@@ -34,12 +34,14 @@ TEST_F(CliRun, UpdateWritesTheImageByteForByteAndEndsWithTheSuccessText) {
   EXPECT_EQ(run({"update", "--yes"}), EXIT_OK);
   EXPECT_TRUE(flashHoldsImage(unit(), IMAGE_OF_DEFAULT_MODEL));
   EXPECT_EQ(unit().bootloader.erases, 1u);
-  EXPECT_TRUE(contains(recording.out, text(MSG_CONFIRM_CAPTION) + "\n" + text(MSG_CONFIRM) + "\n"));
+  // The question goes where the person is, the results where they were sent.
+  EXPECT_EQ(recording.err, "\n" + text(MSG_CONFIRM_CAPTION) + "\n" + text(MSG_CONFIRM) + "\n" +
+                               text(MSG_CLI_CONTINUE_PROMPT) + " y\n");
+  EXPECT_FALSE(contains(recording.out, text(MSG_CONFIRM)));
   EXPECT_TRUE(contains(recording.out, text(MSG_PROGRESS_TITLE) + "\n"));
   // The rows as the window shows them after the update, then the success text.
   EXPECT_TRUE(contains(recording.out, "TUNEPUCK: 1.2.3\nESC-bootloader: 1.2\nESC: 1.1\n\n" +
                                           text(MSG_UPDATE_SUCCEEDED) + "\n"));
-  EXPECT_EQ(recording.err, "");
   EXPECT_EQ(recording.phases, (std::vector<Phase>{Phase::Writing, Phase::Finished}));
   // Restore and release close the sequence.
   const std::vector<std::uint8_t> sentList = commands();
@@ -65,15 +67,23 @@ TEST_F(CliRun, ProgressOnAFileIsOneLinePerPercentFromZeroToHundred) {
   EXPECT_EQ(recording.out.find('\r'), std::string::npos);
 }
 
-TEST_F(CliRun, ProgressOnATerminalIsOneBarRedrawnOnlyWhenItChanges) {
-  recording.outputIsTerminal = true;
-  ASSERT_EQ(run({"update", "--yes"}), EXIT_OK);
-  const std::size_t first = recording.out.find('\r');
-  ASSERT_NE(first, std::string::npos);
-  const std::size_t end = recording.out.find('\n', first);
+// The bar's draws on standard error: the text between one carriage return and the next.
+std::vector<std::string> barDraws(const std::string& err) {
   std::vector<std::string> draws;
-  std::istringstream bar(recording.out.substr(first + 1, end - first - 1));
+  const std::size_t first = err.find('\r');
+  if (first == std::string::npos) return draws;
+  const std::size_t end = err.find('\n', first);
+  std::istringstream bar(err.substr(first + 1, end - first - 1));
   for (std::string draw; std::getline(bar, draw, '\r');) draws.push_back(draw);
+  return draws;
+}
+
+TEST_F(CliRun, ProgressOnATerminalIsOneBarRedrawnOnlyWhenItChanges) {
+  recording.errorIsTerminal = true;
+  ASSERT_EQ(run({"update", "--yes"}), EXIT_OK);
+  EXPECT_FALSE(contains(recording.out, "%"));
+  EXPECT_FALSE(contains(recording.out, text(MSG_PROGRESS_TITLE)));
+  const std::vector<std::string> draws = barDraws(recording.err);
   ASSERT_GE(draws.size(), 2u);
   for (std::size_t i = 1; i < draws.size(); ++i) {
     EXPECT_NE(draws[i], draws[i - 1]) << "redrawn unchanged at " << i;
@@ -83,6 +93,86 @@ TEST_F(CliRun, ProgressOnATerminalIsOneBarRedrawnOnlyWhenItChanges) {
   // Redrawn for a new percentage or a new time left, far fewer times than the 1882
   // positions it was given.
   EXPECT_LE(draws.size(), 400u);
+}
+
+struct WidthCase {
+  std::uint32_t columns;
+  std::size_t barAtTheEnd;  // the bar's width at 100 %; 0: no bar, the percentage alone
+};
+
+// Up to the last column, a redraw would wrap onto a new line every time.
+const WidthCase WIDTHS[] = {{80, 30}, {45, 30}, {30, 21}, {16, 0}, {8, 0}};
+
+TEST_F(CliRun, TheBarFitsTheTerminalsWidth) {
+  for (const WidthCase& c : WIDTHS) {
+    SCOPED_TRACE(c.columns);
+    recording = Recording{};
+    recording.errorIsTerminal = true;
+    recording.columns = {c.columns};
+    ASSERT_EQ(run({"update", "--yes"}), EXIT_OK);
+    const std::vector<std::string> draws = barDraws(recording.err);
+    ASSERT_FALSE(draws.empty());
+    for (const std::string& draw : draws) {
+      EXPECT_LT(draw.size(), c.columns) << draw;
+    }
+    const std::string end =
+        c.barAtTheEnd == 0 ? "100 %" : "[" + std::string(c.barAtTheEnd, '#') + "] 100 %";
+    EXPECT_EQ(draws.back().substr(0, end.size()), end);
+  }
+}
+
+TEST_F(CliRun, TheBarIsRedrawnToTheNewWidthWhenTheTerminalIsResized) {
+  recording.errorIsTerminal = true;
+  recording.columns = std::vector<std::uint32_t>(400, 80);
+  recording.columns.push_back(40);
+  ASSERT_EQ(run({"update", "--yes"}), EXIT_OK);
+  const std::vector<std::string> draws = barDraws(recording.err);
+  std::size_t cleared = 0;
+  for (std::size_t i = 0; i < draws.size(); ++i) {
+    if (draws[i].rfind("\x1b[K", 0) == 0) {
+      cleared = i;
+      break;
+    }
+  }
+  ASSERT_NE(cleared, 0u) << "no redraw for the new width";
+  for (std::size_t i = cleared; i < draws.size(); ++i) {
+    const std::size_t shown = draws[i].size() - (i == cleared ? 3 : 0);
+    EXPECT_LT(shown, 40u) << draws[i];
+  }
+  EXPECT_GE(draws[cleared - 1].size(), 40u);
+}
+
+// Seconds of "M:SS left" in a draw, or -1.
+int secondsLeft(const std::string& draw) {
+  const std::size_t at = draw.find(" left");
+  const std::size_t colon = draw.rfind(':', at);
+  if (at == std::string::npos || colon == std::string::npos) return -1;
+  const std::size_t start = draw.rfind(' ', colon) + 1;
+  return std::stoi(draw.substr(start, colon - start)) * 60 + std::stoi(draw.substr(colon + 1, 2));
+}
+
+// A steady unit gives a steady estimate: none in the first seconds, then one that only
+// counts down (by the time that passed, give or take a second).
+TEST_F(CliRun, TheTimeLeftDoesNotJump) {
+  recording.errorIsTerminal = true;
+  ASSERT_EQ(run({"update", "--yes"}), EXIT_OK);
+  const std::vector<std::string> draws = barDraws(recording.err);
+  int previous = -1;
+  std::size_t estimates = 0;
+  for (const std::string& draw : draws) {
+    const int left = secondsLeft(draw);
+    const int percent = std::stoi(draw.substr(draw.find(']') + 1));
+    if (percent < 7) {
+      EXPECT_EQ(left, -1) << draw;
+    }
+    if (left < 0) continue;
+    ++estimates;
+    if (previous >= 0) {
+      EXPECT_LE(left, previous + 1) << draw;
+    }
+    previous = left;
+  }
+  EXPECT_GE(estimates, 80u);
 }
 
 struct AnswerCase {
@@ -110,7 +200,7 @@ TEST_F(CliRun, QuestionsOnTheTerminalGoOnOnlyForYes) {
     EXPECT_EQ(sent(CMD_SYSTEM_LOCK), c.updated);
     EXPECT_EQ(unit().bootloader.erases, c.updated ? 1u : 0u);
     const bool versionAsked = contains(
-        recording.out, text(MSG_OLDER_FIRMWARE_CAPTION) + "\n" + text(MSG_OLDER_FIRMWARE) + "\n");
+        recording.err, text(MSG_OLDER_FIRMWARE_CAPTION) + "\n" + text(MSG_OLDER_FIRMWARE) + "\n");
     EXPECT_EQ(versionAsked, c.questions == 2);
     EXPECT_EQ(contains(recording.err, text(MSG_CLI_CANCELLED)), !c.updated);
     const bool wrote = std::find(recording.phases.begin(), recording.phases.end(),
@@ -123,7 +213,7 @@ TEST_F(CliRun, OlderInstalledFirmwareAsksOnlyTheConfirmation) {
   recording.inputIsTerminal = true;
   recording.answers = {"y"};
   EXPECT_EQ(run({"update"}, "esc-version=1.0"), EXIT_OK);
-  EXPECT_FALSE(contains(recording.out, text(MSG_OLDER_FIRMWARE)));
+  EXPECT_FALSE(contains(recording.err, text(MSG_OLDER_FIRMWARE)));
 }
 
 TEST_F(CliRun, WithoutATerminalOrYesUpdateRefusesBeforeTouchingTheBus) {
@@ -189,14 +279,14 @@ struct NotUpdatableCase {
 };
 
 const NotUpdatableCase NOT_UPDATABLE[] = {
-    {"plugged=0", EXIT_NO_UNIT, {MSG_NO_UNIT, MSG_INSTRUCTIONS}},
-    {"wrong-mode=1", EXIT_NO_UNIT, {MSG_WRONG_MODE, MSG_INSTRUCTIONS}},
-    {"esc-status=2", EXIT_NO_UNIT, {MSG_NO_UPDATABLE_ESC, MSG_INSTRUCTIONS}},
-    {"product-id=3", EXIT_NO_UNIT, {MSG_NO_UNIT, MSG_INSTRUCTIONS}},
-    {"fault=ident-lost", EXIT_NO_UNIT, {MSG_NO_UNIT, MSG_INSTRUCTIONS}},
+    {"plugged=0", EXIT_NO_UNIT, {MSG_NO_UNIT, MSG_CLI_INSTRUCTIONS}},
+    {"wrong-mode=1", EXIT_NO_UNIT, {MSG_WRONG_MODE, MSG_CLI_INSTRUCTIONS}},
+    {"esc-status=2", EXIT_NO_UNIT, {MSG_NO_UPDATABLE_ESC, MSG_CLI_INSTRUCTIONS}},
+    {"product-id=3", EXIT_NO_UNIT, {MSG_NO_UNIT, MSG_CLI_INSTRUCTIONS}},
+    {"fault=ident-lost", EXIT_NO_UNIT, {MSG_NO_UNIT, MSG_CLI_INSTRUCTIONS}},
     {"model=0x12345678",
      EXIT_UNSUPPORTED,
-     {MSG_INCOMPATIBLE_CAPTION, MSG_INCOMPATIBLE_HEADING, MSG_INSTRUCTIONS}},
+     {MSG_INCOMPATIBLE_CAPTION, MSG_INCOMPATIBLE_HEADING, MSG_CLI_INSTRUCTIONS}},
     {"model=0x0A0640AA", EXIT_UNSUPPORTED, {MSG_CLI_NO_TARGET}},
 };
 
@@ -212,7 +302,7 @@ TEST_F(CliRun, AUnitThatCannotBeUpdatedGetsTheWindowsTextsAndNothingIsWritten) {
       at = found == std::string::npos ? at : found;
     }
     EXPECT_FALSE(sent(CMD_SYSTEM_LOCK));
-    EXPECT_FALSE(contains(recording.out, text(MSG_CONFIRM)));
+    EXPECT_FALSE(contains(recording.err, text(MSG_CONFIRM)));
   }
 }
 
@@ -263,7 +353,7 @@ TEST_F(CliRun, JsonOutcomeOfAnUnsupportedEsc) {
 TEST_F(CliRun, GermanLocaleGivesTheGermanTextsAndCodeLine) {
   setMessageLanguage(Language::German);
   EXPECT_EQ(run({"update", "--yes"}, "fault=lock-refused"), EXIT_FAILED);
-  EXPECT_TRUE(contains(recording.out, "Wichtiger Hinweis\nWICHTIG: Den Updatevorgang NICHT"));
+  EXPECT_TRUE(contains(recording.err, "Wichtiger Hinweis\nWICHTIG: Den Updatevorgang NICHT"));
   EXPECT_TRUE(contains(recording.out, "Regler-Bootloader: 1.2\nRegler: 1.0\n"));
   EXPECT_TRUE(contains(recording.err,
                        "Update fehlgeschlagen!\nSystem-Lock der Programmiereinheit "
@@ -285,14 +375,15 @@ TEST_F(CliRun, AnInterruptionDuringTheBlocksIsNotedOnceAndTheUpdateFinishes) {
 
 TEST_F(CliRun, AnInterruptionDuringAFailingUpdateStillReportsTheFailure) {
   recording.interruptAtBlock = 100;
-  EXPECT_EQ(run({"update", "--yes", "--json"}, "fault=block:500"), EXIT_INTERRUPTED);
+  // The ESC is left without whole firmware: that is a failure, whatever else happened.
+  EXPECT_EQ(run({"update", "--yes", "--json"}, "fault=block:500"), EXIT_FAILED);
   const std::vector<json> lines = jsonLines(recording.out);
   std::size_t notices = 0;
   for (const json& line : lines) notices += line["event"] == "notice" ? 1u : 0u;
   EXPECT_EQ(notices, 1u);
   EXPECT_EQ(lines.back()["result"], "failed");
   EXPECT_EQ(lines.back()["interrupted"], true);
-  EXPECT_EQ(lines.back()["exitCode"], EXIT_INTERRUPTED);
+  EXPECT_EQ(lines.back()["exitCode"], EXIT_FAILED);
   // The unit wrote block 500 and answered it with the status; nothing followed.
   EXPECT_EQ(unit().bootloader.blocksWritten, 500u);
 }

@@ -5,14 +5,18 @@ JSON, the questions on a pseudo-terminal, signals, and the generated udev rule.
 Usage: escupdate_test.py <escupdate> <generated udev rule> <build vendor id>
 """
 
+import fcntl
 import json
 import os
 import pty
 import re
 import select
 import signal
+import struct
 import subprocess
 import sys
+import tempfile
+import termios
 import time
 import unittest
 
@@ -33,11 +37,14 @@ def run(*arguments, **locale):
 
 
 class Terminal:
-    """The program with a pseudo-terminal as its standard input and output."""
+    """The program with a pseudo-terminal as its standard input and output (or with its
+    standard output sent elsewhere, as `escupdate update > log` does)."""
 
-    def __init__(self, *arguments):
+    def __init__(self, *arguments, stdout=None, columns=80):
         self.master, slave = pty.openpty()
-        self.process = subprocess.Popen([PROGRAM, *arguments], stdin=slave, stdout=slave,
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+        self.process = subprocess.Popen([PROGRAM, *arguments], stdin=slave,
+                                        stdout=slave if stdout is None else stdout,
                                         stderr=slave, env=environment(), close_fds=True)
         os.close(slave)
         self.seen = b""
@@ -95,6 +102,11 @@ class ExitStatuses(unittest.TestCase):
             with self.subTest(arguments=arguments):
                 self.assertEqual(run(*arguments)[0], status)
 
+    def test_the_emulated_unit_has_a_linux_device_path(self):
+        status, out, _ = run("list", VIRTUAL)
+        self.assertEqual((status, out), (0, "/dev/hidraw1 (TUNEPUCK, product id 1)\n"))
+        self.assertEqual(run("info", "--device", "/dev/hidraw1", VIRTUAL)[0], 0)
+
     def test_a_failed_update_never_reports_success(self):
         status, out, err = run("update", "--yes", VIRTUAL + ",fault=unplug:7")
         self.assertNotIn("successful", out + err)
@@ -128,6 +140,8 @@ class UsageErrors(unittest.TestCase):
         (["info", "--simulate=model=xyz"], "model=xyz"),
         (["info", "--simulate=speed=9"], "'speed'"),
         (["info", "--device", "/dev/hidraw-none", VIRTUAL], "/dev/hidraw-none"),
+        (["info", "--device", "/dev/\x1b[2Jx", VIRTUAL], "/dev/\\x1B[2Jx"),
+        (["info", "--device", "/dev/hidraw0", VIRTUAL], "no programming unit"),
         (["update", VIRTUAL], "--yes"),
         (["update", "--json", VIRTUAL], "--yes"),
         (["list", "--yes", VIRTUAL], "--yes"),
@@ -151,8 +165,13 @@ class Help(unittest.TestCase):
                      "--simulate", "plug-after", "storm=N", "clock=real|virtual", "lock-refused",
                      "unplug:N", "ident-lost", "70-escupdate.rules", "udevadm"]:
             self.assertIn(word, out)
-        for code in range(2, 8):
+        for code in range(2, 9):
             self.assertRegex(out, rf"\n  {code}  ")
+
+    def test_version_prints_the_version(self):
+        status, out, err = run("--version")
+        self.assertEqual((status, err), (0, ""))
+        self.assertRegex(out, r"^escupdate \d+\.\d+\n$")
 
     def test_each_verb_has_its_help(self):
         for verb in ["list", "info", "update"]:
@@ -188,15 +207,17 @@ class TerminalQuestions(unittest.TestCase):
         self.assertIn("0 erase(s), 0 blocks and 0 bytes written", seen)
 
     def test_interrupt_at_the_prompt_ends_at_once(self):
-        terminal = Terminal("update", VIRTUAL)
-        terminal.read_until("Continue? [y/N] ")
-        started = time.monotonic()
-        terminal.process.send_signal(signal.SIGINT)
-        status, seen = terminal.finish(seconds=5)
-        self.assertEqual(status, 7)
-        self.assertLess(time.monotonic() - started, 2)
-        self.assertIn("Interrupted. Nothing was written to the ESC.", seen)
-        self.assertNotIn("blocks and", seen)
+        for signal_number in (signal.SIGINT, signal.SIGQUIT):
+            with self.subTest(signal=signal_number):
+                terminal = Terminal("update", VIRTUAL)
+                terminal.read_until("Continue? [y/N] ")
+                started = time.monotonic()
+                terminal.process.send_signal(signal_number)
+                status, seen = terminal.finish(seconds=5)
+                self.assertEqual(status, 7)
+                self.assertLess(time.monotonic() - started, 2)
+                self.assertIn("Interrupted. Nothing was written to the ESC.", seen)
+                self.assertNotIn("blocks and", seen)
 
     def test_progress_bar_on_a_terminal_and_yes_to_both_questions(self):
         terminal = Terminal("update", VIRTUAL + ",esc-version=1.1")
@@ -210,8 +231,38 @@ class TerminalQuestions(unittest.TestCase):
         self.assertIn("\r[##############################] 100 %", seen)
         self.assertIn("its flash equals image 157", seen)
 
+    def test_redirected_output_still_asks_and_shows_progress_on_the_terminal(self):
+        with tempfile.TemporaryFile() as log:
+            terminal = Terminal("update", VIRTUAL, stdout=log, columns=40)
+            terminal.read_until("important note")
+            terminal.read_until("Continue? [y/N] ")
+            terminal.type("y")
+            status, seen = terminal.finish()
+            log.seek(0)
+            results = log.read().decode("utf-8")
+        self.assertEqual(status, 0)
+        self.assertIn("] 100 %", seen)
+        bar = next(line for line in seen.split("\n") if "] 100 %" in line)
+        for draw in bar.split("\r"):
+            self.assertLess(len(draw.replace("\x1b[K", "")), 40, draw)
+        self.assertNotIn("Continue?", results)
+        self.assertNotIn("%", results)
+        self.assertIn("The update of the ESC was successful!", results)
+        self.assertNotIn("successful", seen)
+
 
 class Signals(unittest.TestCase):
+    def test_a_closed_pipe_on_standard_output_only_loses_the_output(self):
+        reader, writer = os.pipe()
+        os.close(reader)
+        process = subprocess.Popen([PROGRAM, "update", "--yes", VIRTUAL], stdin=subprocess.DEVNULL,
+                                   stdout=writer, stderr=subprocess.PIPE, env=environment())
+        os.close(writer)
+        _, err = process.communicate(timeout=60)
+        self.assertEqual(process.returncode, 0)
+        self.assertIn("1881 blocks and 90256 bytes written; its flash equals image 157",
+                      err.decode())
+
     def test_sigterm_while_waiting_for_a_unit_ends_at_once(self):
         process = subprocess.Popen([PROGRAM, "info", "--wait", "--simulate=plugged=0"],
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -223,24 +274,65 @@ class Signals(unittest.TestCase):
         self.assertIn("Interrupted. Nothing was written to the ESC.", err.decode())
 
     def test_signals_during_the_blocks_are_deferred_until_the_update_ends(self):
-        # The one test that runs a whole update in real time (about 43 s).
+        # The two tests that run whole updates in real time (about 43 s), side by side:
+        # interruptions end in status 7, job-control stops are ignored and end in 0.
         started = time.monotonic()
-        process = subprocess.Popen([PROGRAM, "update", "--yes", "--simulate"],
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, env=environment())
-        for line in process.stdout:
-            if line == b"10 %\n":
-                break
-        for signal_number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-            process.send_signal(signal_number)
-        rest, err = process.communicate(timeout=120)
-        elapsed = time.monotonic() - started
-        err = err.decode()
+        runs = []
+        for signals, status in (((signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT), 7),
+                                ((signal.SIGTSTP, signal.SIGTTIN, signal.SIGTTOU), 0)):
+            process = subprocess.Popen([PROGRAM, "update", "--yes", "--simulate"],
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE, env=environment())
+            runs.append((process, signals, status))
+        for process, signals, _ in runs:
+            for line in process.stdout:
+                if line == b"10 %\n":
+                    break
+            for signal_number in signals:
+                process.send_signal(signal_number)
+        for process, signals, status in runs:
+            with self.subTest(signals=signals):
+                try:
+                    rest, err = process.communicate(timeout=120)
+                except subprocess.TimeoutExpired:
+                    process.kill()  # stopped, most likely
+                    process.communicate()
+                    self.fail(f"no end within 120 s after {signals}")
+                elapsed = time.monotonic() - started
+                err = err.decode()
+                self.assertEqual(process.returncode, status)
+                notices = err.count("Stopping now would leave the ESC without firmware.")
+                self.assertEqual(notices, 1 if status == 7 else 0)
+                self.assertIn("The update of the ESC was successful!", rest.decode())
+                self.assertIn("1881 blocks and 90256 bytes written; its flash equals image 157",
+                              err)
+                self.assertGreaterEqual(elapsed, 42.7)
+
+
+    def test_a_terminal_closed_mid_update_leaves_the_update_complete(self):
+        # The program's own session with the pseudo-terminal as its controlling terminal:
+        # closing the terminal hangs it up (SIGHUP), and writes to it fail from then on.
+        master, slave = pty.openpty()
+        process = subprocess.Popen([PROGRAM, "update", "--yes", "--simulate"], stdin=slave,
+                                   stdout=subprocess.PIPE, stderr=slave, env=environment(),
+                                   start_new_session=True,
+                                   preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        os.close(slave)
+        seen = b""
+        deadline = time.monotonic() + 30
+        while b" 10 %" not in seen and time.monotonic() < deadline:
+            if select.select([master], [], [], 1)[0]:
+                seen += os.read(master, 4096)
+        os.close(master)
+        try:
+            out, _ = process.communicate(timeout=120)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            self.fail("no end within 120 s of the hang-up")
+        self.assertIn(b" 10 %", seen)
         self.assertEqual(process.returncode, 7)
-        self.assertEqual(err.count("Stopping now would leave the ESC without firmware."), 1)
-        self.assertIn("The update of the ESC was successful!", rest.decode())
-        self.assertIn("1881 blocks and 90256 bytes written; its flash equals image 157", err)
-        self.assertGreaterEqual(elapsed, 42.7)
+        self.assertIn("The update of the ESC was successful!", out.decode())
 
 
 class UdevRule(unittest.TestCase):

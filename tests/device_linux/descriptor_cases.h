@@ -63,6 +63,21 @@ inline std::vector<std::uint8_t> unitDescriptor() {
   });
 }
 
+// The unit's reports and a longer input report 3 of 100 data bytes: the longest input is
+// 101 bytes, the unit's own answer (report 2) 60.
+inline std::vector<std::uint8_t> unitWithLongerInput() {
+  std::vector<std::uint8_t> bytes = unitDescriptor();
+  const std::vector<std::uint8_t> longer = descriptorBytes({
+      0x85, 0x03,  //   Report ID (3)
+      0x09, 0x04,  //   Usage (4)
+      0x75, 0x08,  //   Report Size (8)
+      0x95, 0x64,  //   Report Count (100)
+      0x81, 0x02,  //   Input (Data, Variable, Absolute)
+  });
+  bytes.insert(bytes.end() - 1, longer.begin(), longer.end());  // before End Collection
+  return bytes;
+}
+
 // A device without report ids: 64 data bytes each way.
 inline std::vector<std::uint8_t> unnumberedDescriptor() {
   return descriptorBytes({0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 0x08, 0x95, 0x40, 0x81,

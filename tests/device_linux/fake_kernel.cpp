@@ -57,7 +57,13 @@ bool listNodes(void* context, std::vector<HidrawNode>& nodes) {
   }
   for (const FakeNode& node : kernel.nodes) {
     if (node.present) {
-      nodes.push_back(HidrawNode{node.sysPath, node.devNode});
+      HidrawNode listed;
+      listed.sysPath = node.sysPath;
+      listed.devNode = node.devNode;
+      listed.idsKnown = !node.idsUnlisted;
+      listed.vendorId = static_cast<std::uint16_t>(node.vendor);
+      listed.productId = static_cast<std::uint16_t>(node.product);
+      nodes.push_back(listed);
     }
   }
   return true;
@@ -65,6 +71,7 @@ bool listNodes(void* context, std::vector<HidrawNode>& nodes) {
 
 int openNode(void* context, const char* path, int flags) {
   FakeKernel& kernel = kernelOf(context);
+  kernel.openAttempts.emplace_back(path);
   for (std::size_t i = 0; i < kernel.nodes.size(); ++i) {
     const FakeNode& node = kernel.nodes[i];
     if (!node.present || node.devNode != path) {
@@ -128,7 +135,8 @@ int getDescriptor(void* context, int fd, hidraw_report_descriptor& descriptor) {
   if (node->descriptorUnreadable) {
     return failWith(EIO);
   }
-  if (descriptor.size > HID_MAX_DESCRIPTOR_SIZE) {
+  // hidraw refuses to copy HID_MAX_DESCRIPTOR_SIZE bytes or more.
+  if (descriptor.size > HID_MAX_DESCRIPTOR_SIZE - 1) {
     return failWith(EINVAL);
   }
   const std::size_t copied = std::min<std::size_t>(descriptor.size, node->descriptor.size());

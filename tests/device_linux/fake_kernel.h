@@ -31,7 +31,8 @@ struct FakeNode {
   std::int16_t product = 0;
   std::vector<std::uint8_t> descriptor;
   bool present = true;
-  int openError = 0;  // errno of a failing open, 0 when it opens
+  int openError = 0;         // errno of a failing open, 0 when it opens
+  bool idsUnlisted = false;  // udev's records give no ids for the node
   bool infoUnreadable = false;
   bool descriptorUnreadable = false;
   bool lockedElsewhere = false;
@@ -79,7 +80,8 @@ struct FakeKernel {
   std::uint32_t polls = 0;
   std::uint32_t reads = 0;
   std::vector<std::uint64_t> sleepDeadlines;
-  std::vector<int> openFlags;  // of every successful open
+  std::vector<int> openFlags;             // of every successful open
+  std::vector<std::string> openAttempts;  // the path of every open, in order
 };
 
 inline constexpr std::size_t KERNEL_QUEUE_REPORTS = 64;

@@ -28,9 +28,16 @@ struct HidrawSession {
   void* context() const { return backend.platform.context; }
   std::uint32_t lastError() const { return platform().lastError(context()); }
 
+  // Enumerates, as every caller does before opening, and opens the node through the table.
+  DeviceHandle openDevice(const std::u16string& path) {
+    EXPECT_TRUE(platform().beginEnumeration(context()));
+    platform().endEnumeration(context());
+    return platform().openDevice(context(), path.c_str());
+  }
+
   // Opens a node through the table and reads its capabilities, as discovery does.
   DeviceHandle openNode(const std::u16string& path) {
-    const DeviceHandle device = platform().openDevice(context(), path.c_str());
+    const DeviceHandle device = openDevice(path);
     std::uint16_t input = 0;
     std::uint16_t output = 0;
     if (device != INVALID_DEVICE_HANDLE) {

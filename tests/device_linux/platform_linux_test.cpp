@@ -67,7 +67,7 @@ TEST(Opening, ReadWriteNonBlockingNotInheritedAndLockedUntilClosed) {
   HidrawSession session;
   addNode(session.kernel, unitNode("/sys/a", "/dev/hidraw3"));
 
-  const DeviceHandle device = session.platform().openDevice(session.context(), u"/dev/hidraw3");
+  const DeviceHandle device = session.openDevice(u"/dev/hidraw3");
 
   ASSERT_NE(device, INVALID_DEVICE_HANDLE);
   ASSERT_EQ(session.kernel.openFlags.size(), 1u);
@@ -87,8 +87,7 @@ TEST(Opening, AUnitLockedElsewhereDoesNotOpen) {
   const std::size_t node = addNode(session.kernel, unitNode("/sys/a", "/dev/hidraw3"));
   session.kernel.nodes[node].lockedElsewhere = true;
 
-  EXPECT_EQ(session.platform().openDevice(session.context(), u"/dev/hidraw3"),
-            INVALID_DEVICE_HANDLE);
+  EXPECT_EQ(session.openDevice(u"/dev/hidraw3"), INVALID_DEVICE_HANDLE);
 
   EXPECT_EQ(session.lastError(), HIDRAW_ERROR_HELD_ELSEWHERE);
   EXPECT_EQ(openFiles(session.kernel), 0u);
@@ -97,13 +96,12 @@ TEST(Opening, AUnitLockedElsewhereDoesNotOpen) {
 TEST(Opening, OurOwnLockKeepsASecondOpenerOut) {
   HidrawSession session;
   addNode(session.kernel, unitNode("/sys/a", "/dev/hidraw3"));
-  const DeviceHandle first = session.platform().openDevice(session.context(), u"/dev/hidraw3");
+  const DeviceHandle first = session.openDevice(u"/dev/hidraw3");
   ASSERT_NE(first, INVALID_DEVICE_HANDLE);
 
-  EXPECT_EQ(session.platform().openDevice(session.context(), u"/dev/hidraw3"),
-            INVALID_DEVICE_HANDLE);
+  EXPECT_EQ(session.openDevice(u"/dev/hidraw3"), INVALID_DEVICE_HANDLE);
   session.platform().closeDevice(session.context(), first);
-  const DeviceHandle again = session.platform().openDevice(session.context(), u"/dev/hidraw3");
+  const DeviceHandle again = session.openDevice(u"/dev/hidraw3");
 
   EXPECT_NE(again, INVALID_DEVICE_HANDLE);
   session.platform().closeDevice(session.context(), again);
@@ -118,7 +116,7 @@ TEST(Opening, FailuresLeaveTheirErrorAndNoDescriptor) {
   };
   const Case cases[] = {
       {"access denied", u"/dev/hidraw3", EACCES, EACCES},
-      {"no such node", u"/dev/hidraw9", 0, ENOENT},
+      {"a node the listing did not show", u"/dev/hidraw9", 0, HIDRAW_ERROR_NOT_A_UNIT},
       {"not a device node name", u"/dev/h\u00E4", 0, EINVAL},
       {"empty path", u"", 0, EINVAL},
   };
@@ -128,26 +126,96 @@ TEST(Opening, FailuresLeaveTheirErrorAndNoDescriptor) {
     const std::size_t node = addNode(session.kernel, unitNode("/sys/a", "/dev/hidraw3"));
     session.kernel.nodes[node].openError = test.openError;
 
-    EXPECT_EQ(session.platform().openDevice(session.context(), test.path.c_str()),
-              INVALID_DEVICE_HANDLE);
+    EXPECT_EQ(session.openDevice(test.path.c_str()), INVALID_DEVICE_HANDLE);
 
     EXPECT_EQ(session.lastError(), test.error);
     EXPECT_EQ(openFiles(session.kernel), 0u);
   }
 }
 
-// The kernel gives the ids as signed 16-bit numbers; 0xFFF0 must not come out negative.
+// Opening a keyboard, a security key or a game pad may wake it or disturb whatever drives
+// it: the link looks at every listed node, but only the unit's are opened.
+TEST(Opening, OnlyNodesListedWithTheUnitsIdsAreOpened) {
+  HidrawSession session;
+  addNode(session.kernel, otherNode("/sys/a", "/dev/hidraw0", 0x046D, 0xC31C));
+  addNode(session.kernel, otherNode("/sys/b", "/dev/hidraw1", 0x1050, 0x0407));
+  addNode(session.kernel, otherNode("/sys/c", "/dev/hidraw2", UNIT_VENDOR_ID, 3));
+  FakeNode unlisted = unitNode("/sys/d", "/dev/hidraw3");
+  unlisted.idsUnlisted = true;
+  addNode(session.kernel, unlisted);
+  addNode(session.kernel, unitNode("/sys/e", "/dev/hidraw4"));
+  session.install();
+
+  EXPECT_EQ(open(session.link), LINK_OK);
+
+  EXPECT_EQ(session.kernel.openAttempts, std::vector<std::string>{"/dev/hidraw4"});
+  for (const char16_t* foreign :
+       {u"/dev/hidraw0", u"/dev/hidraw1", u"/dev/hidraw2", u"/dev/hidraw3", u"/dev/hidraw7"}) {
+    EXPECT_EQ(session.platform().openDevice(session.context(), foreign), INVALID_DEVICE_HANDLE);
+    EXPECT_EQ(session.lastError(), HIDRAW_ERROR_NOT_A_UNIT);
+  }
+  EXPECT_EQ(session.kernel.openAttempts.size(), 1u);
+}
+
+// A unit pulled after the listing is refused as well: the next listing no longer has it.
+TEST(Opening, ANodeGoneSinceTheLastListingIsNotOpened) {
+  HidrawSession session;
+  const std::size_t node = addNode(session.kernel, unitNode("/sys/a", "/dev/hidraw3"));
+  ASSERT_TRUE(session.platform().beginEnumeration(session.context()));
+  session.platform().endEnumeration(session.context());
+  session.kernel.nodes[node].present = false;
+
+  EXPECT_EQ(session.platform().openDevice(session.context(), u"/dev/hidraw3"),
+            INVALID_DEVICE_HANDLE);
+  EXPECT_EQ(session.lastError(), static_cast<std::uint32_t>(ENOENT));
+  EXPECT_EQ(session.openDevice(u"/dev/hidraw3"), INVALID_DEVICE_HANDLE);
+  EXPECT_EQ(session.lastError(), HIDRAW_ERROR_NOT_A_UNIT);
+}
+
+TEST(HidId, VendorAndProductFromTheKernelsProperty) {
+  struct Case {
+    const char* text;
+    bool parsed;
+    std::uint16_t vendor;
+    std::uint16_t product;
+  };
+  const Case cases[] = {
+      {"0003:0000FFF0:00000001", true, 0xFFF0, 0x0001},
+      {"0005:0000046d:0000c31c", true, 0x046D, 0xC31C},
+      {"3:fff0:2", true, 0xFFF0, 0x0002},
+      {"0003:0001FFF0:00000001", false, 0, 0},   // no 16-bit vendor id
+      {"0003:0000FFF0:000100001", false, 0, 0},  // nine digits
+      {"0003:0000FFF0", false, 0, 0},
+      {"0003:0000FFF0:00000001:7", false, 0, 0},
+      {"0003::00000001", false, 0, 0},
+      {"0003:0000FFF0:", false, 0, 0},
+      {"0003:0000FFG0:00000001", false, 0, 0},
+      {"", false, 0, 0},
+      {nullptr, false, 0, 0},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.text != nullptr ? test.text : "null");
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    EXPECT_EQ(parseHidId(test.text, vendor, product), test.parsed);
+    EXPECT_EQ(vendor, test.vendor);
+    EXPECT_EQ(product, test.product);
+  }
+}
+
+// The kernel gives the ids as signed 16-bit numbers; the unit's vendor id (0xFFF0 unless
+// the build says otherwise) must not come out negative.
 TEST(Attributes, IdsFromTheSignedFieldsAreUnsigned) {
   HidrawSession session;
-  addNode(session.kernel, otherNode("/sys/a", "/dev/hidraw0", 0xFFF0, 0x8002));
-  const DeviceHandle device = session.platform().openDevice(session.context(), u"/dev/hidraw0");
+  addNode(session.kernel, otherNode("/sys/a", "/dev/hidraw0", UNIT_VENDOR_ID, 2));
+  const DeviceHandle device = session.openDevice(u"/dev/hidraw0");
   std::uint16_t vendor = 0;
   std::uint16_t product = 0;
 
   ASSERT_TRUE(session.platform().readAttributes(session.context(), device, vendor, product));
 
-  EXPECT_EQ(vendor, 0xFFF0);
-  EXPECT_EQ(product, 0x8002);
+  EXPECT_EQ(vendor, UNIT_VENDOR_ID);
+  EXPECT_EQ(product, 2);
 }
 
 TEST(Capabilities, LengthsFromTheDescriptorOrAFailure) {
@@ -174,7 +242,7 @@ TEST(Capabilities, LengthsFromTheDescriptorOrAFailure) {
     const std::size_t node = addNode(session.kernel, unitNode("/sys/a", "/dev/hidraw0"));
     session.kernel.nodes[node].descriptor = test.descriptor;
     session.kernel.nodes[node].descriptorUnreadable = test.unreadable;
-    const DeviceHandle device = session.platform().openDevice(session.context(), u"/dev/hidraw0");
+    const DeviceHandle device = session.openDevice(u"/dev/hidraw0");
     std::uint16_t input = 0;
     std::uint16_t output = 0;
 
@@ -241,7 +309,7 @@ TEST(Framing, AReportIdTheDeviceCannotHaveIsRefusedUnsent) {
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
     HidrawSession session;
-    const std::size_t node = addNode(session.kernel, otherNode("/sys/a", "/dev/hidraw0", 1, 1));
+    const std::size_t node = addNode(session.kernel, unitNode("/sys/a", "/dev/hidraw0"));
     session.kernel.nodes[node].descriptor = test.descriptor;
     const DeviceHandle device = session.openNode(u"/dev/hidraw0");
     std::vector<std::uint8_t> report(60, 0);

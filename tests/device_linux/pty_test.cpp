@@ -102,7 +102,13 @@ struct PtyUnit {
 PtyUnit* current = nullptr;
 
 bool listThePty(void*, std::vector<HidrawNode>& nodes) {
-  nodes = {HidrawNode{"/sys/devices/virtual/pty/hidraw/hidraw0", current->slavePath}};
+  HidrawNode node;
+  node.sysPath = "/sys/devices/virtual/pty/hidraw/hidraw0";
+  node.devNode = current->slavePath;
+  node.idsKnown = true;
+  node.vendorId = UNIT_VENDOR_ID;
+  node.productId = 1;
+  nodes = {node};
   return true;
 }
 
@@ -170,6 +176,8 @@ TEST(PtyStandIn, ASilentUnitTimesOutOnTheRealClock) {
   PtySession session;
   ASSERT_TRUE(session.unit.ready);
   const HidPlatform& platform = session.backend.platform;
+  ASSERT_TRUE(platform.beginEnumeration(platform.context));
+  platform.endEnumeration(platform.context);
   const DeviceHandle device = platform.openDevice(
       platform.context,
       std::u16string(session.unit.slavePath.begin(), session.unit.slavePath.end()).c_str());

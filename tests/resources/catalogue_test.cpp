@@ -21,9 +21,9 @@ const std::set<MessageId> SHOWN_IDS = {40000, 40001, 40002, 40008, 40009, 40011,
                                        40037, 40038, 40039, 40040, 40041, 40042, 40043};
 
 // The command line's own texts, which the window has no need of.
-const std::set<MessageId> COMMAND_LINE_IDS = {41000, 41001, 41002, 41003, 41004,
-                                              41005, 41006, 41007, 41008, 41009,
-                                              41010, 41011, 41012, 41013, 41014};
+const std::set<MessageId> COMMAND_LINE_IDS = {41000, 41001, 41002, 41003, 41004, 41005, 41006,
+                                              41007, 41008, 41009, 41010, 41011, 41012, 41013,
+                                              41014, 41015, 41016, 41017, 41018};
 
 // Ids inside the shown range that deliberately have no text.
 const MessageId IDS_WITHOUT_TEXT[] = {40010, 40013, 40014, 40018, 40019, 40021, 40024};

@@ -89,6 +89,8 @@ struct Parser {
       arguments.json = true;
     } else if ((name == "-h" || name == "--help") && flag) {
       arguments.help = true;
+    } else if (name == "--version" && flag) {
+      arguments.version = true;
     } else if (name == "--wait") {
       arguments.wait = true;
       arguments.waitSeconds = 0;
@@ -112,7 +114,7 @@ struct Parser {
       arguments.simulate = true;
       arguments.simulateSettings = value;
     } else if (name == "-y" || name == "--yes" || name == "--assume-yes" || name == "--json" ||
-               name == "-h" || name == "--help") {
+               name == "-h" || name == "--help" || name == "--version") {
       return failAt(word, "this option takes no value");
     } else {
       return failAt(word, "unknown option (see escupdate --help)");
@@ -138,7 +140,7 @@ struct Parser {
 
   // Options that mean nothing to the verb are refused rather than silently ignored.
   bool checkCombination() {
-    if (arguments.help || arguments.verb == Verb::Help) {
+    if (arguments.help || arguments.version || arguments.verb == Verb::Help) {
       return true;
     }
     if (arguments.verb == Verb::None) {

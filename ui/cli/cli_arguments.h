@@ -15,6 +15,7 @@ struct CliArguments {
   // --help, or the verb "help": the overview, or the help of `helpVerb`.
   bool help = false;
   Verb helpVerb = Verb::None;
+  bool version = false;  // --version: the program's version, and nothing else
   bool assumeYes = false;
   bool json = false;
   bool wait = false;

@@ -13,6 +13,9 @@ namespace esc::cli {
 
 enum class Stream { Out, Err };
 
+// Results and the outcome go to standard output; the questions, the prompt and the
+// progress bar go to standard error, which stays on the terminal when standard output is
+// redirected (escupdate update > log), and the answers are read from standard input.
 struct Console {
   void* context;
   // Writes UTF-8 text as it is; lines end in "\n".
@@ -21,7 +24,10 @@ struct Console {
   // or when the read was broken off.
   bool (*readLine)(void* context, std::string& line);
   bool inputIsTerminal;
-  bool outputIsTerminal;
+  bool errorIsTerminal;
+  // The width of the terminal on standard error, asked anew at each call (it changes when
+  // the window is resized); 0 when it cannot be told.
+  std::uint32_t (*columns)(void* context);
 };
 
 enum class HotplugChange { None, Arrival, Removal };
@@ -45,6 +51,17 @@ struct Interruption {
   bool (*requested)(void* context);
 };
 
+// Why a programming unit that is plugged in cannot be used.
+enum class UnitProblem {
+  None,
+  NoPermission,  // this user may not open its device (no udev rule yet)
+  InUse,         // another program holds it
+};
+
+// What a failed open of a device says, from the platform's last error; None unless it
+// says that a unit is there.
+using OpenProblem = UnitProblem (*)(std::uint32_t lastError);
+
 struct CliEnvironment {
   Console console;
   HotplugSource hotplug;
@@ -53,6 +70,9 @@ struct CliEnvironment {
   ImageLoader loadImage;
   // Windows device paths compare without regard to letter case, Linux paths exactly.
   bool devicePathsIgnoreCase;
+  // Null where a failed open tells nothing (Windows opens a device before it knows its
+  // ids; the hidraw backend opens only the unit's).
+  OpenProblem openProblem;
 };
 
 }  // namespace esc::cli

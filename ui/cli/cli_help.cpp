@@ -5,7 +5,7 @@
 namespace esc::cli {
 namespace {
 
-constexpr char OVERVIEW[] = R"(Usage: escupdate <verb> [options]
+constexpr char OVERVIEW_START[] = R"(Usage: escupdate <verb> [options]
 
 Updates the firmware of an ESC through its USB programming unit, with the same checks,
 questions and texts as the updater's window.
@@ -36,6 +36,7 @@ Options:
             run against the emulated programming unit instead of USB (see below)
   -h, --help
             help
+  --version the program's version
 
 Settings of --simulate: a comma-separated list of NAME=VALUE, e.g.
   --simulate=model=0x0A0640AA,fault=block:500
@@ -70,29 +71,24 @@ Numbers are decimal, or hexadecimal with 0x. Under --simulate the emulator's fir
 images are written to the emulated ESC; without it, a build with placeholder images
 refuses every update before anything is sent.
 
-Exit status:
-  0  the verb succeeded (info: it could tell about a unit, whatever the unit is)
-  2  usage error: unknown verb or option, a malformed value, a --device path that is
-     no HID device or no unit, update without a terminal and without --yes, or
-     update --json without --yes
-  3  no programming unit found (within --wait), or none ready: the unit is in the
-     wrong mode or has no updatable ESC
-  4  a question was answered with no: nothing was written
-  5  the ESC is not supported, or this build has no firmware image for it: nothing
-     was written
-  6  the update failed (the error text and its code line say where)
-  7  interrupted by Ctrl-C, SIGTERM or SIGHUP. Before the update's first command the
-     program ends at once; once the ESC's firmware is being replaced, stopping would
-     leave the ESC without firmware, so the update runs to its end first.
+)";
 
+constexpr char OVERVIEW_END[] = R"(
 Texts are German when the locale (LC_ALL, LC_MESSAGES or LANG) is German, English
 otherwise; output is UTF-8.
 
 Permissions on Linux: the package installs the udev rule
 /usr/lib/udev/rules.d/70-escupdate.rules, which gives the user at the seat access to
-the programming unit (vendor id of this build); after installing it, run
+the programming unit (vendor id of this build), and has udev load it. After
+installing it with cmake --install, run
   sudo udevadm control --reload-rules && sudo udevadm trigger
-and plug the unit in again. No root is needed after that.
+Then unplug the unit and plug it in again. No root is needed after that. A unit this
+user may not open yet, or one another program is using, is named with the reason
+(exit status 8). Only devices with the unit's ids are ever opened.
+
+Output: results and the outcome go to standard output; the questions, the prompt and
+the progress bar go to standard error (the terminal, also with standard output
+redirected), and the answers are read from standard input.
 )";
 
 constexpr char LIST_HELP[] =
@@ -101,7 +97,11 @@ constexpr char LIST_HELP[] =
 Lists every programming unit plugged in (the build's vendor id, product id 1 or 2): its
 path, its unit type as the window labels it, and its product id. Nothing is sent to the
 units. --json prints {"units": [{"path", "productId", "label"}, ...]}.
-Exit status: 0 when at least one unit was found, 3 when none, 2 for a usage error.
+Units that are plugged in but cannot be used are listed with the reason ("usable":
+false and "problem": {"path", "reason", "message"} in JSON; reason is
+permission-denied or in-use).
+Exit status: 0 when at least one usable unit was found, 3 when none, 8 when only units
+that cannot be used, 2 for a usage error.
 )";
 
 constexpr char INFO_HELP[] =
@@ -116,9 +116,11 @@ Identifies the unit and its ESC as the window does at start-up and prints:
   the status the window shows: the ready text, or a heading with the instructions.
 --json prints one object: unit, rows, outcome (no-unit, wrong-mode, no-updatable-esc,
 supported, accepted-without-target, incompatible), modelCode, classification, image,
-heading, status (and box: the incompatibility box's caption and text).
-Exit status: 0 when a unit was found, 3 when none, 2 for a usage error. With --wait
-only a unit that could be identified counts as found.
+heading, status (and box: the incompatibility box's caption and text), and problem
+(path, reason, message) for a unit that cannot be used.
+Exit status: 0 when a unit was found, 3 when none, 8 when a unit is there but cannot be
+used, 2 for a usage error. With --wait only a unit that could be identified counts as
+found.
 )";
 
 constexpr char UPDATE_HELP[] =
@@ -136,15 +138,29 @@ and its code line, as the window's error box shows them. An ESC that is not supp
 or a build without the image for it, ends with the window's message and writes nothing.
 --json (needs --yes): {"event":"progress","percent":N} lines, then one
 {"event":"outcome","result":...,"exitCode":N,"interrupted":bool,...} line; result is
-succeeded, failed, declined, unsupported or no-unit; failures carry caption, message
-(with the code line), errorValue and systemError.
+succeeded, failed, declined, unsupported, no-unit or unusable (with problem: path,
+reason, message); failures carry caption, message (with the code line), errorValue and
+systemError.
 A unit that stops answering, or is pulled out, fails the step it was at: each request
 and each answer is given up after 10 s, so no step waits longer than that.
-Ctrl-C, SIGTERM or SIGHUP before the lock request end the program at once; later they
-are noted, the update runs to its end, and the program exits with status 7.
+Ctrl-C, Ctrl-\, SIGTERM or SIGHUP before the lock request end the program at once;
+later they are noted, the update runs to its end, and the program exits with status 7
+(6 if the update failed). Ctrl-Z and the other job-control stops are ignored while the
+firmware is written.
+The questions, the prompt and the progress bar go to standard error (the terminal,
+also when standard output is redirected); the answers are read from standard input.
+Results and the outcome go to standard output.
 Exit status: 0 updated, 2 usage, 3 no unit ready, 4 declined, 5 not supported,
-6 failed, 7 interrupted.
+6 failed, 7 interrupted, 8 a unit that cannot be used.
 )";
+
+std::string exitTable() {
+  std::string text = "Exit status:\n";
+  for (const ExitRule& rule : EXIT_RULES) {
+    text += "  " + std::to_string(rule.status) + "  " + rule.meaning + "\n";
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -160,7 +176,7 @@ std::string helpText(Verb verb) {
     case Verb::Help:
       break;
   }
-  return OVERVIEW;
+  return OVERVIEW_START + exitTable() + OVERVIEW_END;
 }
 
 }  // namespace esc::cli

@@ -5,8 +5,10 @@
 
 #include "device/hid_platform.h"
 #include "resources/message_ids.h"
+#include "resources/updater_version.h"
 #include "ui/cli/cli_session.h"
 #include "ui/cli/cli_text.h"
+#include "ui/cli/shown_argument.h"
 #include "ui/cli/unit_discovery.h"
 #include "ui/texts.h"
 
@@ -59,18 +61,21 @@ bool waitForChange(const Session& session, std::uint64_t deadline) {
 // device change until the wait's limit, otherwise once.
 template <typename Look>
 bool lookFor(const Session& session, Look look) {
+  if (!session.waitStarted) {
+    session.waitStarted = true;
+    session.waitDeadline = session.now() + std::uint64_t{session.arguments.waitSeconds} * 1000000u;
+  }
   if (look()) {
     return true;
   }
   if (!session.arguments.wait) {
     return false;
   }
-  if (!session.arguments.json) {
+  if (!session.waitingShown && !session.arguments.json) {
+    session.waitingShown = true;
     session.line(Stream::Err, messageText(MSG_CLI_WAITING));
   }
-  const std::uint64_t deadline =
-      session.now() + std::uint64_t{session.arguments.waitSeconds} * 1000000u;
-  while (waitForChange(session, deadline)) {
+  while (waitForChange(session, session.waitDeadline)) {
     if (look()) {
       return true;
     }
@@ -90,22 +95,26 @@ bool checkDevice(const Session& session, const HidPlatform& base, int& status) {
   }
   const std::u16string path = fromUtf8(arguments.devicePath);
   DeviceCheck check = DeviceCheck::NoDevice;
+  UnitEntry unusable{path, 0, UnitProblem::None};
   lookFor(session, [&] {
-    check = checkDevicePath(base, path, session.environment.devicePathsIgnoreCase);
+    check = checkDevicePath(base, path, session.environment.devicePathsIgnoreCase,
+                            session.environment.openProblem, unusable.problem);
     return check == DeviceCheck::Unit;
   });
+  const std::string shown = "escupdate: --device " + shownArgument(arguments.devicePath);
   switch (check) {
     case DeviceCheck::Unit:
       return true;
     case DeviceCheck::NoDevice:
-      usageError(session, "escupdate: --device " + arguments.devicePath +
-                              ": no HID device (hidraw node) has this path");
+      usageError(session, shown + ": no HID device (hidraw node) has this path");
       status = arguments.wait ? EXIT_NO_UNIT : EXIT_USAGE;
       return false;
     case DeviceCheck::NotAUnit:
-      usageError(session, "escupdate: --device " + arguments.devicePath +
-                              ": this HID device is no programming unit");
+      usageError(session, shown + ": this HID device is no programming unit");
       status = arguments.wait ? EXIT_NO_UNIT : EXIT_USAGE;
+      return false;
+    case DeviceCheck::Unusable:
+      status = reportUnusable(session, unusable);
       return false;
     case DeviceCheck::ListUnavailable:
       break;
@@ -114,29 +123,48 @@ bool checkDevice(const Session& session, const HidPlatform& base, int& status) {
   return false;
 }
 
+bool usable(const UnitEntry& unit) { return unit.problem == UnitProblem::None; }
+
+// list's line and JSON for a unit: a unit that cannot be used is shown with the reason.
+std::string listLine(const UnitEntry& unit) {
+  return usable(unit) ? unitLine(unit.path, unit.productId) : problemText(unit);
+}
+
+json unitsJson(const std::vector<UnitEntry>& units) {
+  json list = json::array();
+  for (const UnitEntry& unit : units) {
+    list.push_back(
+        usable(unit)
+            ? json{{"path", toUtf8(unit.path)},
+                   {"productId", unit.productId},
+                   {"label", toUtf8(unitTypeLabel(unit.productId))},
+                   {"usable", true}}
+            : json{{"path", toUtf8(unit.path)}, {"usable", false}, {"problem", problemJson(unit)}});
+  }
+  return {{"units", list}};
+}
+
+// Units that cannot be used are listed with the reason, but only a usable one is found.
 int listVerb(const Session& session) {
   std::vector<UnitEntry> units;
   const bool found = lookFor(session, [&] {
-    findUnits(hidPlatform(), units);
-    return !units.empty();
+    findUnits(hidPlatform(), units, session.environment.openProblem);
+    return std::any_of(units.begin(), units.end(), usable);
   });
   if (session.arguments.json) {
-    json list = json::array();
-    for (const UnitEntry& unit : units) {
-      list.push_back({{"path", toUtf8(unit.path)},
-                      {"productId", unit.productId},
-                      {"label", toUtf8(unitTypeLabel(unit.productId))}});
-    }
-    session.json({{"units", list}});
+    session.json(unitsJson(units));
   } else {
     for (const UnitEntry& unit : units) {
-      session.line(Stream::Out, unitLine(unit.path, unit.productId));
+      session.line(Stream::Out, listLine(unit));
     }
-    if (!found) {
+    if (units.empty()) {
       session.line(Stream::Err, panelText(DetectionOutcome::NoUnit));
     }
   }
-  return found ? EXIT_OK : EXIT_NO_UNIT;
+  if (found) {
+    return EXIT_OK;
+  }
+  return units.empty() ? EXIT_NO_UNIT : EXIT_UNUSABLE;
 }
 
 std::string targetVersionText(std::uint16_t version) {
@@ -225,12 +253,18 @@ int infoVerb(const Session& session) {
     session.line(Stream::Out, "");
   }
   int status = EXIT_OK;
-  if (detection.outcome == DetectionOutcome::Supported) {
-    const std::string ready = messageText(MSG_READY);
+  if (!usable(detection.unusable)) {
+    const std::string text = problemText(detection.unusable);
+    fields["problem"] = problemJson(detection.unusable);
+    fields["status"] = text;
+    if (human) session.line(Stream::Err, text);
+    status = EXIT_UNUSABLE;
+  } else if (detection.outcome == DetectionOutcome::Supported) {
+    const std::string ready = messageText(MSG_CLI_READY);
     fields["status"] = ready;
     if (human) session.line(Stream::Out, ready);
   } else {
-    status = reportNotUpdatable(session, detection.outcome, fields);
+    status = exitStatus(reportNotUpdatable(session, detection.outcome, fields));
   }
   if (!human) {
     session.json(fields);
@@ -259,18 +293,16 @@ Detection detectUnit(const Session& session, HidLink& link, UpdateTarget& target
   std::int32_t result = LINK_NO_UNIT;
   lookFor(session, [&] {
     result = open(link);
-    if (result == LINK_NO_UNIT || result == LINK_UNAVAILABLE) {
-      return false;
-    }
-    // While waiting, a unit that could not be identified is not yet the one waited for: on
-    // a flapping hub it is gone again before it has answered, and it may come back to stay.
-    // The window, too, reports nothing for an arrival whose identification fails. If the
-    // wait runs out first, no unit was found.
+    // While waiting, a unit that could not be identified (whatever the reason, its
+    // capabilities unreadable included) is not yet the one waited for: on a flapping hub
+    // it is gone again before it has answered, and it may come back to stay. The window,
+    // too, reports nothing for an arrival whose identification fails. If the wait runs out
+    // first, no unit was found.
     if (result != LINK_OK && session.arguments.wait) {
       close(link);
       return false;
     }
-    return true;
+    return result != LINK_NO_UNIT && result != LINK_UNAVAILABLE;
   });
   Detection detection;
   detection.unitFound = link.devicePath != nullptr;
@@ -282,6 +314,14 @@ Detection detectUnit(const Session& session, HidLink& link, UpdateTarget& target
   detection.outcome = result == LINK_OK ? classifyOpenUnit(link, target) : DetectionOutcome::NoUnit;
   if (!keepsLinkOpen(detection.outcome)) {
     close(link);
+  }
+  if (!detection.unitFound) {
+    std::vector<UnitEntry> units;
+    findUnits(hidPlatform(), units, session.environment.openProblem);
+    const auto unusable = std::find_if_not(units.begin(), units.end(), usable);
+    if (unusable != units.end()) {
+      detection.unusable = *unusable;
+    }
   }
   return detection;
 }
@@ -307,7 +347,7 @@ std::string panelText(DetectionOutcome outcome) {
   char16_t instructions[MESSAGE_BUFFER_UNITS];
   char16_t text[PANEL_TEXT_UNITS];
   loadMessage(headingOf(outcome), heading);
-  loadMessage(MSG_INSTRUCTIONS, instructions);
+  loadMessage(MSG_CLI_INSTRUCTIONS, instructions);
   composeStatusWithInstructions(heading, instructions, text, PANEL_TEXT_UNITS);
   return toUtf8(text);
 }
@@ -330,13 +370,13 @@ std::string outcomeName(DetectionOutcome outcome) {
   return "incompatible";
 }
 
-int reportNotUpdatable(const Session& session, DetectionOutcome outcome, json& fields) {
+Ending reportNotUpdatable(const Session& session, DetectionOutcome outcome, json& fields) {
   const bool human = !session.arguments.json;
   if (outcome == DetectionOutcome::AcceptedWithoutTarget) {
     const std::string text = messageText(MSG_CLI_NO_TARGET);
     fields["status"] = text;
     if (human) session.line(Stream::Err, text);
-    return EXIT_UNSUPPORTED;
+    return Ending::Unsupported;
   }
   if (outcome == DetectionOutcome::Incompatible) {
     char16_t format[MESSAGE_BUFFER_UNITS];
@@ -356,7 +396,7 @@ int reportNotUpdatable(const Session& session, DetectionOutcome outcome, json& f
   fields["heading"] = {{"id", heading}, {"text", messageText(heading)}};
   fields["status"] = panel;
   if (human) session.line(Stream::Err, panel);
-  return outcome == DetectionOutcome::Incompatible ? EXIT_UNSUPPORTED : EXIT_NO_UNIT;
+  return outcome == DetectionOutcome::Incompatible ? Ending::Unsupported : Ending::NoUnit;
 }
 
 json rowsJson(const std::array<VersionRow, 3>& rows) {
@@ -373,6 +413,42 @@ void printRows(const Session& session, const std::array<VersionRow, 3>& rows) {
   }
 }
 
+std::string versionLine() {
+  return "escupdate " + std::to_string(ESC_UPDATER_VERSION_MAJOR) + "." +
+         std::to_string(ESC_UPDATER_VERSION_MINOR);
+}
+
+std::string problemText(const UnitEntry& unit) {
+  const std::u16string rule = fromUtf8(UDEV_RULE_PATH);
+  const FormatArgument arguments[] = {textArgument(unit.path.c_str()), textArgument(rule.c_str())};
+  return formattedMessage(
+      unit.problem == UnitProblem::InUse ? MSG_CLI_IN_USE : MSG_CLI_NO_PERMISSION, arguments, 2);
+}
+
+json problemJson(const UnitEntry& unit) {
+  return {{"path", toUtf8(unit.path)},
+          {"reason", unit.problem == UnitProblem::InUse ? "in-use" : "permission-denied"},
+          {"message", problemText(unit)}};
+}
+
+int reportUnusable(const Session& session, const UnitEntry& unit) {
+  const bool list = session.arguments.verb == Verb::List;
+  if (!session.arguments.json) {
+    session.line(list ? Stream::Out : Stream::Err, listLine(unit));
+  } else if (list) {
+    session.json(unitsJson({unit}));
+  } else if (session.arguments.verb == Verb::Update) {
+    session.json({{"event", "outcome"},
+                  {"result", exitRule(Ending::Unusable).result},
+                  {"exitCode", EXIT_UNUSABLE},
+                  {"interrupted", false},
+                  {"problem", problemJson(unit)}});
+  } else {
+    session.json({{"problem", problemJson(unit)}});
+  }
+  return EXIT_UNUSABLE;
+}
+
 std::string unitLine(const std::u16string& path, std::uint16_t productId) {
   const FormatArgument id[] = {numberArgument(productId)};
   return toUtf8(path) + " (" + toUtf8(unitTypeLabel(productId)) + ", " +
@@ -381,6 +457,10 @@ std::string unitLine(const std::u16string& path, std::uint16_t productId) {
 
 int runCommand(const CliArguments& arguments, const CliEnvironment& environment) {
   const Session session{arguments, environment};
+  if (arguments.version && !arguments.help) {
+    session.line(Stream::Out, versionLine());
+    return EXIT_OK;
+  }
   if (arguments.help || arguments.verb == Verb::Help) {
     const Verb topic = arguments.verb == Verb::Help ? arguments.helpVerb : arguments.verb;
     session.write(Stream::Out, helpText(topic));

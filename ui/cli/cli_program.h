@@ -7,17 +7,9 @@
 
 #include "ui/cli/cli_arguments.h"
 #include "ui/cli/cli_environment.h"
+#include "ui/cli/exit_policy.h"
 
 namespace esc::cli {
-
-// Exit statuses; the help lists them.
-inline constexpr int EXIT_OK = 0;
-inline constexpr int EXIT_USAGE = 2;
-inline constexpr int EXIT_NO_UNIT = 3;      // none found, or none ready (wrong mode, no ESC)
-inline constexpr int EXIT_DECLINED = 4;     // a question was answered with no
-inline constexpr int EXIT_UNSUPPORTED = 5;  // the ESC is not one this build can write
-inline constexpr int EXIT_FAILED = 6;       // the update failed
-inline constexpr int EXIT_INTERRUPTED = 7;  // Ctrl-C, SIGTERM or SIGHUP
 
 // Runs the verb of `arguments` (already parsed and valid) and returns the exit status.
 // The HID platform must be installed; --device is applied here.
@@ -27,6 +19,12 @@ int runCommand(const CliArguments& arguments, const CliEnvironment& environment)
 // notice, or the outcome object in JSON. Rendered ahead of time, because the signal
 // handler that writes it may not build texts.
 std::string interruptedText(bool json);
+
+// Where the udev rule that gives the user at the seat the unit is installed.
+inline constexpr char UDEV_RULE_PATH[] = "/usr/lib/udev/rules.d/70-escupdate.rules";
+
+// "escupdate MAJOR.MINOR", what --version prints.
+std::string versionLine();
 
 // The overview (Verb::None) or one verb's help.
 std::string helpText(Verb verb);

@@ -11,6 +11,8 @@
 #include "device/hid_link.h"
 #include "ui/cli/cli_arguments.h"
 #include "ui/cli/cli_environment.h"
+#include "ui/cli/exit_policy.h"
+#include "ui/cli/unit_discovery.h"
 #include "ui/detection_outcome.h"
 #include "updater/classification.h"
 
@@ -19,6 +21,11 @@ namespace esc::cli {
 struct Session {
   const CliArguments& arguments;
   const CliEnvironment& environment;
+  // --wait's limit holds for the whole run (the check of --device and the detection after
+  // it wait within the same seconds): set at the first look.
+  mutable bool waitStarted = false;
+  mutable std::uint64_t waitDeadline = 0;
+  mutable bool waitingShown = false;
 
   void write(Stream stream, const std::string& text) const;
   void line(Stream stream, const std::string& text) const { write(stream, text + "\n"); }
@@ -35,6 +42,8 @@ struct Detection {
   std::uint16_t productId = 0;
   // Read before the link is given up, which clears the record.
   std::uint32_t modelCode = 0;
+  // When no unit could be opened: the first one that is there but cannot be used.
+  UnitEntry unusable{};
 };
 
 // Opens the unit (waiting for one with --wait) and decides as the window does at
@@ -56,11 +65,18 @@ std::string panelText(DetectionOutcome outcome);
 std::string outcomeName(DetectionOutcome outcome);
 
 // Writes the detection's result for a unit that cannot be updated (every outcome but
-// Supported) as the window shows it, as text or JSON fields, and returns the exit status.
-int reportNotUpdatable(const Session& session, DetectionOutcome outcome, nlohmann::json& fields);
+// Supported) as the window shows it, as text or JSON fields, and returns how the run ends.
+Ending reportNotUpdatable(const Session& session, DetectionOutcome outcome, nlohmann::json& fields);
 
 nlohmann::json rowsJson(const std::array<VersionRow, 3>& rows);
 void printRows(const Session& session, const std::array<VersionRow, 3>& rows);
+
+// Why a unit cannot be used, naming its device and what to do, as text and as JSON.
+std::string problemText(const UnitEntry& unit);
+nlohmann::json problemJson(const UnitEntry& unit);
+// Ends a verb at a unit that cannot be used: the reason on standard error, or in JSON (for
+// update as its outcome line). Returns the exit status.
+int reportUnusable(const Session& session, const UnitEntry& unit);
 
 // "path (TUNEPUCK, product id 1)".
 std::string unitLine(const std::u16string& path, std::uint16_t productId);

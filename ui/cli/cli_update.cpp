@@ -19,7 +19,11 @@ using nlohmann::json;
 // Pauses are slept in slices of this length, so that an interruption is answered within
 // it even during the long pause after the erase.
 constexpr std::uint64_t INTERRUPT_CHECK_MICROSECONDS = 50000;
-constexpr int BAR_WIDTH = 30;
+constexpr std::size_t BAR_WIDTH = 30;
+// Narrower than this, the bar gives up the time left, and then itself.
+constexpr std::size_t MIN_BAR_WIDTH = 10;
+// The first seconds say little about the rate: the time left is shown after them.
+constexpr std::uint64_t ESTIMATE_AFTER_MICROSECONDS = 3000000;
 // The error text, its CR LF and the code line: well within two message buffers.
 constexpr std::size_t ERROR_TEXT_UNITS = 2 * MESSAGE_BUFFER_UNITS;
 
@@ -35,12 +39,14 @@ struct UpdateRun {
   bool sequenceStarted = false;
   bool noticeShown = false;
   End end = End::None;
-  int refusedStatus = EXIT_UNSUPPORTED;
+  Ending refusedEnding = Ending::Unsupported;
   json outcome = json::object();
   // Progress.
   int lastPercent = -1;
   std::uint64_t progressStart = 0;
+  std::string left;  // the time left, estimated when the percentage last changed
   std::string drawn;
+  std::uint32_t drawnColumns = 0;
   bool barShown = false;
 };
 
@@ -66,61 +72,99 @@ bool ask(void* context, Question, const char16_t* caption, const char16_t* text)
   if (!human(run)) {
     return true;  // --json requires --yes
   }
-  session.line(Stream::Out, "");
-  session.line(Stream::Out, toUtf8(caption));
-  session.line(Stream::Out, toUtf8(text));
+  // Questions are for the person at the terminal, not for the results.
+  session.line(Stream::Err, "");
+  session.line(Stream::Err, toUtf8(caption));
+  session.line(Stream::Err, toUtf8(text));
   const std::string prompt = messageText(MSG_CLI_CONTINUE_PROMPT) + " ";
   if (session.arguments.assumeYes) {
-    session.line(Stream::Out, prompt + "y");
+    session.line(Stream::Err, prompt + "y");
     return true;
   }
-  session.write(Stream::Out, prompt);
+  session.write(Stream::Err, prompt);
   std::string answer;
   const Console& console = session.environment.console;
   if (!console.readLine(console.context, answer)) {
-    session.line(Stream::Out, "");
+    session.line(Stream::Err, "");
     return false;
   }
   return isYes(answer);
 }
 
+// A bar goes to the terminal on standard error; without one, the title and a line per
+// percent go to standard output with the results.
+bool barOnTerminal(const UpdateRun& run) { return run.session.environment.console.errorIsTerminal; }
+
+std::uint32_t terminalColumns(const UpdateRun& run) {
+  const Console& console = run.session.environment.console;
+  return console.columns != nullptr ? console.columns(console.context) : 0;
+}
+
 void progressOpen(void* context, const char16_t* title) {
   UpdateRun& run = runOf(context);
   run.lastPercent = -1;
+  run.left.clear();
   run.drawn.clear();
   run.barShown = false;
   run.progressStart = run.session.now();
   if (human(run)) {
-    run.session.line(Stream::Out, toUtf8(title));
+    run.session.line(barOnTerminal(run) ? Stream::Err : Stream::Out, toUtf8(title));
   }
 }
 
 std::string timeLeft(const UpdateRun& run, std::uint32_t percent) {
-  if (percent == 0 || percent >= 100) {
+  const std::uint64_t elapsed = run.session.now() - run.progressStart;
+  if (percent == 0 || percent >= 100 || elapsed < ESTIMATE_AFTER_MICROSECONDS) {
     return std::string();
   }
-  const std::uint64_t elapsed = run.session.now() - run.progressStart;
   const std::uint64_t left = (elapsed * (100 - percent) / percent + 999999) / 1000000;
   const FormatArgument arguments[] = {numberArgument(static_cast<std::uint32_t>(left / 60)),
                                       numberArgument(static_cast<std::uint32_t>(left % 60))};
   return formattedMessage(MSG_CLI_TIME_LEFT, arguments, 2);
 }
 
-std::string barText(const UpdateRun& run, std::uint32_t percent) {
-  const int filled = static_cast<int>(percent) * BAR_WIDTH / 100;
-  std::string text = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                     std::string(static_cast<std::size_t>(BAR_WIDTH - filled), '-') + "] ";
-  const std::string number = std::to_string(percent);
-  text += std::string(3 - std::min<std::size_t>(3, number.size()), ' ') + number + " %";
-  const std::string left = timeLeft(run, percent);
-  if (!left.empty()) {
-    text += "  " + left;
-  }
-  return text;
+// Characters a terminal shows for UTF-8 text (every character of the catalogue is one
+// column wide).
+std::size_t shownWidth(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
 }
 
-// A terminal gets one bar, redrawn in place when its text changes; a file or pipe gets a
-// line per percent.
+// Estimated only as the percentage changes: in between, the time since the last change
+// would make the estimate climb until the next one.
+void estimate(UpdateRun& run, std::uint32_t percent) {
+  if (static_cast<int>(percent) != run.lastPercent) {
+    run.left = timeLeft(run, percent);
+  }
+}
+
+// The bar within `columns` - 1 characters (text up to the last column makes some terminals
+// wrap): it narrows first, then drops the time left, then leaves the percentage alone.
+std::string barText(const UpdateRun& run, std::uint32_t percent, std::uint32_t columns) {
+  const std::string number = std::to_string(percent);
+  const std::string figure =
+      std::string(3 - std::min<std::size_t>(3, number.size()), ' ') + number + " %";
+  const std::string& left = run.left;
+  const std::size_t limit = columns == 0 ? SIZE_MAX : columns - 1;
+  std::string tail = left.empty() ? figure : figure + "  " + left;
+  const auto room = [&] {
+    const std::size_t used = shownWidth(tail) + 3;  // "[", "] " around the bar
+    return limit > used ? std::min(BAR_WIDTH, limit - used) : 0;
+  };
+  if (room() < MIN_BAR_WIDTH) {
+    tail = figure;
+  }
+  const std::size_t width = room();
+  if (width < MIN_BAR_WIDTH) {
+    return figure;
+  }
+  const std::size_t filled = percent * width / 100;
+  return "[" + std::string(filled, '#') + std::string(width - filled, '-') + "] " + tail;
+}
+
+// A terminal gets one bar, redrawn in place when its text or the terminal's width changes;
+// a file or pipe gets a line per percent.
 void progressSet(void* context, std::uint32_t position) {
   UpdateRun& run = runOf(context);
   const Session& session = run.session;
@@ -129,14 +173,20 @@ void progressSet(void* context, std::uint32_t position) {
     if (percent != run.lastPercent) {
       session.json({{"event", "progress"}, {"percent", percent}});
     }
-  } else if (session.environment.console.outputIsTerminal) {
-    const std::string text = barText(run, static_cast<std::uint32_t>(percent));
-    if (text != run.drawn) {
+  } else if (barOnTerminal(run)) {
+    estimate(run, static_cast<std::uint32_t>(percent));
+    const std::uint32_t columns = terminalColumns(run);
+    const std::string text = barText(run, static_cast<std::uint32_t>(percent), columns);
+    if (columns != run.drawnColumns && run.barShown) {
+      // The old bar may be wider than the terminal now: the line is cleared, not padded.
+      session.write(Stream::Err, "\r\x1b[K" + text);
+    } else if (text != run.drawn) {
       const std::size_t pad = run.drawn.size() > text.size() ? run.drawn.size() - text.size() : 0;
-      session.write(Stream::Out, "\r" + text + std::string(pad, ' '));
-      run.drawn = text;
-      run.barShown = true;
+      session.write(Stream::Err, "\r" + text + std::string(pad, ' '));
     }
+    run.drawn = text;
+    run.drawnColumns = columns;
+    run.barShown = true;
   } else if (percent != run.lastPercent) {
     session.line(Stream::Out, std::to_string(percent) + " %");
   }
@@ -146,7 +196,7 @@ void progressSet(void* context, std::uint32_t position) {
 void progressClose(void* context) {
   UpdateRun& run = runOf(context);
   if (run.barShown) {
-    run.session.write(Stream::Out, "\n");
+    run.session.write(Stream::Err, "\n");
     run.barShown = false;
   }
 }
@@ -199,7 +249,7 @@ void refused(void* context) {
   if (!keepsLinkOpen(outcome)) {
     close(run.link);
   }
-  run.refusedStatus = reportNotUpdatable(run.session, outcome, run.outcome);
+  run.refusedEnding = reportNotUpdatable(run.session, outcome, run.outcome);
 }
 
 void sequenceStarts(void* context) {
@@ -244,39 +294,25 @@ const UpdatePort CLI_UPDATE_PORT = {
     reportError, succeeded, refused,      sequenceStarts, waitUntil,
 };
 
-const char* resultName(End end, int status) {
-  switch (end) {
-    case End::Succeeded:
-      return "succeeded";
-    case End::Failed:
-      return status == EXIT_UNSUPPORTED ? "unsupported" : "failed";
-    case End::Refused:
-      return "unsupported";
-    case End::None:
-      break;
-  }
-  return "declined";
-}
-
 int finishUpdate(UpdateRun& run, const ImageLoader loadImage) {
   const Session& session = run.session;
   // An interruption after the last pause still gets its notice before the outcome.
   noticeInterruption(run);
-  int status = EXIT_DECLINED;
+  Ending ending = Ending::Declined;
   switch (run.end) {
     case End::Succeeded:
-      status = EXIT_OK;
+      ending = Ending::Succeeded;
       break;
     case End::Failed: {
       // A failure before the lock request sent nothing: the image for this controller is
       // not in this build (the link was open when the update began).
       const bool imageMissing =
           !run.sequenceStarted && loadImage(selectFirmwareImage(run.target)).data == nullptr;
-      status = imageMissing ? EXIT_UNSUPPORTED : EXIT_FAILED;
+      ending = imageMissing ? Ending::Unsupported : Ending::Failed;
       break;
     }
     case End::Refused:
-      status = run.refusedStatus;
+      ending = run.refusedEnding;
       break;
     case End::None: {
       const std::string text = messageText(MSG_CLI_CANCELLED);
@@ -287,10 +323,11 @@ int finishUpdate(UpdateRun& run, const ImageLoader loadImage) {
   }
   const Interruption& interruption = session.environment.interruption;
   const bool interrupted = interruption.requested(interruption.context);
-  const char* result = resultName(run.end, status);
-  if (interrupted) {
-    status = EXIT_INTERRUPTED;
-  }
+  // The result tells what became of the ESC; the status says interrupted only when the ESC
+  // is whole: a failed update stays a failure, whatever arrived meanwhile.
+  const char* result = exitRule(ending).result;
+  const int status =
+      exitStatus(interrupted && ending != Ending::Failed ? Ending::Interrupted : ending);
   if (!human(run)) {
     json line = {{"event", "outcome"},
                  {"result", result},
@@ -319,12 +356,16 @@ int updateVerb(const Session& session) {
   HidLink link;
   UpdateTarget target{};
   const Detection detection = detectUnit(session, link, target);
+  if (detection.unusable.problem != UnitProblem::None) {
+    return reportUnusable(session, detection.unusable);
+  }
   if (detection.outcome != DetectionOutcome::Supported) {
     json fields = {{"event", "outcome"}, {"outcome", outcomeName(detection.outcome)}};
-    const int status = reportNotUpdatable(session, detection.outcome, fields);
+    const Ending ending = reportNotUpdatable(session, detection.outcome, fields);
+    const int status = exitStatus(ending);
     close(link);
     if (arguments.json) {
-      fields["result"] = status == EXIT_UNSUPPORTED ? "unsupported" : "no-unit";
+      fields["result"] = exitRule(ending).result;
       fields["exitCode"] = status;
       fields["interrupted"] = false;
       session.json(fields);

@@ -1,11 +1,13 @@
 // escupdate on Linux: the hidraw platform (or the emulated unit), the terminal, udev's
 // hot-plug events and the signals that would stop the program.
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "device/linux/platform_linux.h"
 #include "ui/cli/cli_program.h"
 #include "ui/cli/cli_text.h"
+#include "ui/cli/hidraw_problem.h"
 #include "ui/cli/simulation.h"
 
 namespace {
@@ -42,36 +45,65 @@ void writeAll(int fd, const char* data, std::size_t size) {
   }
 }
 
-// Before the lock request nothing has been sent, so the program ends at once; while the
+// Before the lock request nothing has been sent, so the program ends at once. While the
 // firmware is being replaced it only notes the request (ending then would leave the ESC
-// without firmware); once the update is over it ends at once again.
+// without firmware), and after the update as well, so that the outcome is printed before
+// the program ends with the status that tells what became of the ESC.
 void onSignal(int) {
-  if (currentPhase == static_cast<int>(Phase::Writing)) {
+  if (currentPhase != static_cast<int>(Phase::Preparing)) {
     interruptRequested = 1;
     return;
   }
-  if (currentPhase == static_cast<int>(Phase::Preparing)) {
-    writeAll(interruptedNoticeFd, interruptedNotice.data(), interruptedNotice.size());
-  }
+  writeAll(interruptedNoticeFd, interruptedNotice.data(), interruptedNotice.size());
   _exit(EXIT_INTERRUPTED);
+}
+
+// Ctrl-C, Ctrl-\, kill and a closed terminal.
+constexpr int INTERRUPTS[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+// Ctrl-Z, and a background job touching the terminal: a stop in the middle of the write
+// would leave the ESC half-written for as long as nobody continues the job. They are
+// ignored during the write, and they are no interruption.
+constexpr int JOB_STOPS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+struct sigaction jobStopActions[3];
+
+struct sigaction ignoring() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  return ignore;
 }
 
 void installSignalHandlers() {
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
-  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signalNumber : INTERRUPTS) {
     sigaction(signalNumber, &action, nullptr);
   }
   // Writing to a closed pipe (escupdate ... | head) must fail quietly, not kill an update.
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
+  const struct sigaction ignore = ignoring();
   sigaction(SIGPIPE, &ignore, nullptr);
 }
 
-void enterPhase(void*, Phase phase) { currentPhase = static_cast<int>(phase); }
+void enterPhase(void*, Phase phase) {
+  if (phase == Phase::Writing) {
+    const struct sigaction ignore = ignoring();
+    for (std::size_t i = 0; i < std::size(JOB_STOPS); ++i) {
+      sigaction(JOB_STOPS[i], &ignore, &jobStopActions[i]);
+    }
+  } else if (currentPhase == static_cast<int>(Phase::Writing)) {
+    for (std::size_t i = 0; i < std::size(JOB_STOPS); ++i) {
+      sigaction(JOB_STOPS[i], &jobStopActions[i], nullptr);
+    }
+  }
+  currentPhase = static_cast<int>(phase);
+}
 bool requested(void*) { return interruptRequested != 0; }
+
+std::uint32_t errorColumns(void*) {
+  winsize size{};
+  return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 void consoleWrite(void*, Stream stream, const std::string& text) {
   writeAll(stream == Stream::Out ? STDOUT_FILENO : STDERR_FILENO, text.data(), text.size());
@@ -141,15 +173,21 @@ int main(int argc, char** argv) {
   installSignalHandlers();
 
   CliEnvironment environment{};
-  environment.console = Console{nullptr, consoleWrite, consoleReadLine, isatty(STDIN_FILENO) == 1,
-                                isatty(STDOUT_FILENO) == 1};
+  environment.console = Console{nullptr,
+                                consoleWrite,
+                                consoleReadLine,
+                                isatty(STDIN_FILENO) == 1,
+                                isatty(STDERR_FILENO) == 1,
+                                errorColumns};
   environment.interruption = Interruption{nullptr, enterPhase, requested};
   environment.devicePathsIgnoreCase = false;
+  environment.openProblem = arguments.simulate ? nullptr : hidrawOpenProblem;
 
   static Simulation simulation;
   esc::HotplugMonitor* monitor = nullptr;
   if (arguments.simulate) {
     setUpSimulation(simulation, settings);
+    useLinuxPaths(simulation);
     esc::sim::install(simulation.bus);
     environment.hotplug = simulatedHotplugSource(simulation.hotplug);
     environment.loadImage = esc::loadFirmwareImage;

@@ -77,21 +77,32 @@ bool consoleReadLine(void*, std::string& line) {
   return true;
 }
 
-// Runs on a thread of its own. Before the lock request the program ends at once; while
-// the firmware is being replaced the event is only noted (ending then would leave the
-// ESC without firmware). Windows ends the process anyway a few seconds after a close or
-// log-off event, whatever the handler answers.
-BOOL WINAPI onControlEvent(DWORD) {
-  const int phase = currentPhase.load();
-  if (phase == static_cast<int>(Phase::Writing)) {
-    interruptRequested = true;
+// Runs on a thread of its own. Before the lock request the program ends at once. While
+// the firmware is being replaced, and after it until the outcome is printed, the event is
+// only noted (ending then would leave the ESC without firmware). Windows ends the process
+// as soon as the handler returns from a close, log-off or shutdown event, so the handler
+// holds on to it while the main thread finishes the update and exits; Windows still ends
+// the process when its own time for the event is up (about 5 s for a closed console window,
+// a little more for log-off and shutdown), and nothing a program does prevents that.
+BOOL WINAPI onControlEvent(DWORD event) {
+  if (currentPhase.load() == static_cast<int>(Phase::Preparing)) {
+    writeText(interruptedNoticeHandle, interruptedNotice);
+    TerminateProcess(GetCurrentProcess(), EXIT_INTERRUPTED);
     return TRUE;
   }
-  if (phase == static_cast<int>(Phase::Preparing)) {
-    writeText(interruptedNoticeHandle, interruptedNotice);
+  interruptRequested = true;
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    Sleep(INFINITE);
   }
-  TerminateProcess(GetCurrentProcess(), EXIT_INTERRUPTED);
   return TRUE;
+}
+
+std::uint32_t errorColumns(void*) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+    return 0;
+  }
+  return static_cast<std::uint32_t>(info.srWindow.Right - info.srWindow.Left + 1);
 }
 
 void enterPhase(void*, Phase phase) { currentPhase = static_cast<int>(phase); }
@@ -124,9 +135,12 @@ int wmain(int argc, wchar_t** argv) {
   SetConsoleCtrlHandler(onControlEvent, TRUE);
 
   CliEnvironment environment{};
-  environment.console =
-      Console{nullptr, consoleWrite, consoleReadLine, isConsole(GetStdHandle(STD_INPUT_HANDLE)),
-              isConsole(GetStdHandle(STD_OUTPUT_HANDLE))};
+  environment.console = Console{nullptr,
+                                consoleWrite,
+                                consoleReadLine,
+                                isConsole(GetStdHandle(STD_INPUT_HANDLE)),
+                                isConsole(GetStdHandle(STD_ERROR_HANDLE)),
+                                errorColumns};
   environment.interruption = Interruption{nullptr, enterPhase, requested};
   environment.devicePathsIgnoreCase = true;
 

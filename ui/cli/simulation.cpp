@@ -133,6 +133,14 @@ void scheduleStorm(Simulation& simulation, std::uint64_t start, std::uint32_t vi
 
 }  // namespace
 
+void useLinuxPaths(Simulation& simulation) {
+  std::vector<sim::Device>& devices = simulation.bus.devices;
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const std::string path = "/dev/hidraw" + std::to_string(i);
+    devices[i].path.assign(path.begin(), path.end());
+  }
+}
+
 void setUpSimulation(Simulation& simulation, const SimulateSettings& settings) {
   sim::Bus& bus = simulation.bus;
   if (settings.clock == SimulatedClock::Real) {
@@ -203,7 +211,7 @@ bool readCommandLine(const std::vector<std::string>& words, CliArguments& argume
 
 std::string simulationReport(const CliArguments& arguments, const SimulateSettings& settings,
                              const Simulation& simulation, int status) {
-  if (!arguments.simulate || arguments.help || status == EXIT_USAGE) {
+  if (!arguments.simulate || arguments.help || arguments.version || status == EXIT_USAGE) {
     return {};
   }
   std::string report;

@@ -57,6 +57,10 @@ struct Simulation {
 // bus as the platform.
 void setUpSimulation(Simulation& simulation, const SimulateSettings& settings);
 
+// Gives the emulated devices paths shaped like Linux hidraw nodes (/dev/hidraw0, ...)
+// instead of Windows interface paths: the Linux program shows those.
+void useLinuxPaths(Simulation& simulation);
+
 // One line on what the emulated unit went through, for the end of a simulated update:
 // erases, blocks and bytes written, and whether its flash now holds, byte for byte, the
 // image this build writes to its model.

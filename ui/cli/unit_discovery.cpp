@@ -1,5 +1,8 @@
 #include "ui/cli/unit_discovery.h"
 
+#include <type_traits>
+#include <utility>
+
 #include "device/hid_link.h"
 
 namespace esc::cli {
@@ -25,16 +28,24 @@ bool forEachInterface(const HidPlatform& platform, Visit visit) {
   return true;
 }
 
-bool readUnitIds(const HidPlatform& platform, const std::u16string& path,
-                 std::uint16_t& productId) {
+enum class Reading { Unit, NotAUnit, Unusable };
+
+// Opens the device only to read its ids. An open that fails tells whether a unit is there
+// that cannot be used, where the platform can tell (`openProblem`).
+Reading readUnitIds(const HidPlatform& platform, OpenProblem openProblem,
+                    const std::u16string& path, std::uint16_t& productId, UnitProblem& problem) {
+  problem = UnitProblem::None;
   const DeviceHandle device = platform.openDevice(platform.context, path.c_str());
   if (device == INVALID_DEVICE_HANDLE) {
-    return false;
+    if (openProblem != nullptr) {
+      problem = openProblem(platform.lastError(platform.context));
+    }
+    return problem == UnitProblem::None ? Reading::NotAUnit : Reading::Unusable;
   }
   std::uint16_t vendorId = 0;
   const bool read = platform.readAttributes(platform.context, device, vendorId, productId);
   platform.closeDevice(platform.context, device);
-  return read && isUnitIdentity(vendorId, productId);
+  return read && isUnitIdentity(vendorId, productId) ? Reading::Unit : Reading::NotAUnit;
 }
 
 char16_t lowerAscii(char16_t c) {
@@ -42,12 +53,19 @@ char16_t lowerAscii(char16_t c) {
 }
 
 DeviceFilter& filterOf(void* context) { return *static_cast<DeviceFilter*>(context); }
-const HidPlatform& baseOf(void* context) { return *filterOf(context).base; }
 
-bool filteredBegin(void* context) {
-  const HidPlatform& base = baseOf(context);
-  return base.beginEnumeration(base.context);
-}
+// A table entry of the filtered platform that hands its call to the base platform.
+template <auto Member,
+          typename Entry = std::remove_reference_t<decltype(std::declval<HidPlatform&>().*Member)>>
+struct Forward;
+
+template <auto Member, typename Result, typename... Arguments>
+struct Forward<Member, Result (*)(void*, Arguments...)> {
+  static Result call(void* context, Arguments... arguments) {
+    const HidPlatform& base = *filterOf(context).base;
+    return (base.*Member)(base.context, arguments...);
+  }
+};
 
 // Index 0 is the filter's device when the base lists it; there is no index 1.
 InterfaceLookup filteredInterfaceAt(void* context, std::uint32_t index, std::u16string& path) {
@@ -68,70 +86,6 @@ InterfaceLookup filteredInterfaceAt(void* context, std::uint32_t index, std::u16
   return InterfaceLookup::End;
 }
 
-void filteredEnd(void* context) {
-  const HidPlatform& base = baseOf(context);
-  base.endEnumeration(base.context);
-}
-
-DeviceHandle filteredOpen(void* context, const char16_t* path) {
-  const HidPlatform& base = baseOf(context);
-  return base.openDevice(base.context, path);
-}
-
-bool filteredAttributes(void* context, DeviceHandle device, std::uint16_t& vendorId,
-                        std::uint16_t& productId) {
-  const HidPlatform& base = baseOf(context);
-  return base.readAttributes(base.context, device, vendorId, productId);
-}
-
-bool filteredCapabilities(void* context, DeviceHandle device, std::uint16_t& inputLength,
-                          std::uint16_t& outputLength) {
-  const HidPlatform& base = baseOf(context);
-  return base.readCapabilities(base.context, device, inputLength, outputLength);
-}
-
-void filteredDiscard(void* context, DeviceHandle device) {
-  const HidPlatform& base = baseOf(context);
-  base.discardInput(base.context, device);
-}
-
-bool filteredWrite(void* context, DeviceHandle device, const std::uint8_t* report,
-                   std::uint32_t length, std::uint32_t timeoutMs) {
-  const HidPlatform& base = baseOf(context);
-  return base.writeReport(base.context, device, report, length, timeoutMs);
-}
-
-bool filteredRead(void* context, DeviceHandle device, std::uint8_t* report, std::uint32_t length,
-                  std::uint32_t timeoutMs) {
-  const HidPlatform& base = baseOf(context);
-  return base.readReport(base.context, device, report, length, timeoutMs);
-}
-
-void filteredClose(void* context, DeviceHandle device) {
-  const HidPlatform& base = baseOf(context);
-  base.closeDevice(base.context, device);
-}
-
-std::uint32_t filteredLastError(void* context) {
-  const HidPlatform& base = baseOf(context);
-  return base.lastError(base.context);
-}
-
-void filteredSleep(void* context, std::uint32_t milliseconds) {
-  const HidPlatform& base = baseOf(context);
-  base.sleep(base.context, milliseconds);
-}
-
-std::uint64_t filteredNow(void* context) {
-  const HidPlatform& base = baseOf(context);
-  return base.nowMicroseconds(base.context);
-}
-
-void filteredSleepUntil(void* context, std::uint64_t deadlineMicroseconds) {
-  const HidPlatform& base = baseOf(context);
-  base.sleepUntil(base.context, deadlineMicroseconds);
-}
-
 }  // namespace
 
 bool samePath(const std::u16string& a, const std::u16string& b, bool ignoreCase) {
@@ -147,7 +101,8 @@ bool samePath(const std::u16string& a, const std::u16string& b, bool ignoreCase)
   return true;
 }
 
-bool findUnits(const HidPlatform& platform, std::vector<UnitEntry>& units) {
+bool findUnits(const HidPlatform& platform, std::vector<UnitEntry>& units,
+               OpenProblem openProblem) {
   units.clear();
   std::vector<std::u16string> paths;
   const bool listed = forEachInterface(platform, [&paths](const std::u16string& path) {
@@ -157,15 +112,17 @@ bool findUnits(const HidPlatform& platform, std::vector<UnitEntry>& units) {
   // The ids are read once the list is released, as the link does after its enumeration.
   for (const std::u16string& path : paths) {
     std::uint16_t productId = 0;
-    if (readUnitIds(platform, path, productId)) {
-      units.push_back(UnitEntry{path, productId});
+    UnitProblem problem = UnitProblem::None;
+    if (readUnitIds(platform, openProblem, path, productId, problem) != Reading::NotAUnit) {
+      units.push_back(UnitEntry{path, productId, problem});
     }
   }
   return listed;
 }
 
 DeviceCheck checkDevicePath(const HidPlatform& platform, const std::u16string& path,
-                            bool ignoreCase) {
+                            bool ignoreCase, OpenProblem openProblem, UnitProblem& problem) {
+  problem = UnitProblem::None;
   bool listed = false;
   std::u16string found;
   if (!forEachInterface(platform, [&](const std::u16string& candidate) {
@@ -179,14 +136,33 @@ DeviceCheck checkDevicePath(const HidPlatform& platform, const std::u16string& p
     return DeviceCheck::NoDevice;
   }
   std::uint16_t productId = 0;
-  return readUnitIds(platform, found, productId) ? DeviceCheck::Unit : DeviceCheck::NotAUnit;
+  switch (readUnitIds(platform, openProblem, found, productId, problem)) {
+    case Reading::Unit:
+      return DeviceCheck::Unit;
+    case Reading::Unusable:
+      return DeviceCheck::Unusable;
+    case Reading::NotAUnit:
+      break;
+  }
+  return DeviceCheck::NotAUnit;
 }
 
 HidPlatform restrictToDevice(DeviceFilter& filter) {
-  return HidPlatform{&filter,       filteredBegin,      filteredInterfaceAt,  filteredEnd,
-                     filteredOpen,  filteredAttributes, filteredCapabilities, filteredDiscard,
-                     filteredWrite, filteredRead,       filteredClose,        filteredLastError,
-                     filteredSleep, filteredNow,        filteredSleepUntil};
+  return HidPlatform{&filter,
+                     Forward<&HidPlatform::beginEnumeration>::call,
+                     filteredInterfaceAt,
+                     Forward<&HidPlatform::endEnumeration>::call,
+                     Forward<&HidPlatform::openDevice>::call,
+                     Forward<&HidPlatform::readAttributes>::call,
+                     Forward<&HidPlatform::readCapabilities>::call,
+                     Forward<&HidPlatform::discardInput>::call,
+                     Forward<&HidPlatform::writeReport>::call,
+                     Forward<&HidPlatform::readReport>::call,
+                     Forward<&HidPlatform::closeDevice>::call,
+                     Forward<&HidPlatform::lastError>::call,
+                     Forward<&HidPlatform::sleep>::call,
+                     Forward<&HidPlatform::nowMicroseconds>::call,
+                     Forward<&HidPlatform::sleepUntil>::call};
 }
 
 }  // namespace esc::cli
