@@ -346,13 +346,17 @@ deb_version=$(dpkg-deb -f "${debs[0]}" Version)
 step "gathering the notices"
 cp "$src/LICENSE" "$staging/LICENSE"
 mkdir "$staging/notices"
+# package <file>: the Debian package that installed the file, and its version.
+package() {
+  dpkg-query -W -f '${Package} ${Version}' "$(dpkg -S "$(realpath "$1")" | head -n 1 | cut -d: -f1)"
+}
 # notice <file of the toolchain>: copies the Debian copyright file of the package that
 # installed it to notices/<package>.copyright, and prints the package and its version.
 notice() {
-  local package
-  package=$(dpkg -S "$(realpath "$1")" | head -n 1 | cut -d: -f1)
-  cp "/usr/share/doc/$package/copyright" "$staging/notices/$package.copyright"
-  dpkg-query -W -f '${Package} ${Version}' "$package"
+  local installed
+  installed=$(package "$1")
+  cp "/usr/share/doc/${installed% *}/copyright" "$staging/notices/${installed% *}.copyright"
+  echo "$installed"
 }
 cxx=x86_64-w64-mingw32-g++
 libstdcxx=$(notice "$($cxx -print-file-name=libstdc++.a)")
@@ -387,13 +391,17 @@ step "writing RELEASE.txt and SHA256SUMS"
     echo "EscUpdater.exe and escupdate.exe are signed (Authenticode, SHA-256) by $subject"
   fi
   echo
-  echo "toolchain:"
-  echo "  $($cxx --version | head -n 1)"
-  echo "  $(x86_64-w64-mingw32-ld --version | head -n 1)"
-  echo "  mingw-w64 $(dpkg-query -W -f '${Version}' mingw-w64-x86-64-dev)"
-  echo "  $(g++ --version | head -n 1) (the Debian package)"
-  echo "  $(cmake --version | head -n 1)"
-  [[ -z $signing ]] || echo "  $(osslsigncode --version | head -n 1)"
+  if [[ $web == yes ]]; then
+    echo "the web folder is escupdater-web-$version.tar.gz"
+  else
+    echo "no web folder: this commit has no web preset"
+  fi
+  echo
+  echo "toolchain (Debian packages):"
+  for tool in "$cxx" x86_64-w64-mingw32-ld "$($cxx -print-file-name=libmingw32.a)" g++ cmake \
+    ${signing:+osslsigncode}; do
+    echo "  $(package "$(command -v "$tool" || echo "$tool")")"
+  done
   echo
   echo "embedded firmware images (their SHA256SUMS lines):"
   for id in ${image_ids//;/ }; do

@@ -23,8 +23,10 @@ cd "$(dirname "$0")/../.."
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/esc-release-test.XXXXXX")
 export GNUPGHOME=$work/gnupg SOFTHSM2_CONF=$work/softhsm2.conf
+tsa_pid=''
 cleanup() {
   gpgconf --kill gpg-agent 2>/dev/null || true
+  [[ -z $tsa_pid ]] || kill "$tsa_pid" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -34,6 +36,11 @@ report() {  # report <ok|FAIL> <text>
   echo "$1 $2"
   [[ $1 == ok ]] || failures=$((failures + 1))
 }
+
+# The runs build the same commit again and again: ccache, where installed, shares the work.
+if command -v ccache >/dev/null; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache
+fi
 
 echo "== a committed copy of the work tree"
 src=$work/src
@@ -66,13 +73,38 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$keys/ca.key" -out "$keys/ca.
 certificate signer 1 codeSigning
 certificate expired 0 codeSigning
 certificate server 1 serverAuth
+certificate tsa 1 critical,timeStamping
 # A certificate valid for 0 days ends the second it was made.
 sleep 1
+
+# A time-stamp server of our own, signing with the tsa certificate.
+cat >"$keys/tsa.cnf" <<EOF
+[ tsa ]
+default_tsa = tsa_config
+[ tsa_config ]
+serial = $keys/tsa.serial
+signer_cert = $keys/tsa.pem
+signer_key = $keys/tsa.key
+certs = $keys/ca.pem
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512
+ess_cert_id_alg = sha256
+EOF
+echo 01 >"$keys/tsa.serial"
+tests/release/tsa_server.py "$keys/tsa.cnf" "$work/tsa.port" &
+tsa_pid=$!
+for _ in $(seq 100); do
+  [[ -s $work/tsa.port ]] && break
+  sleep 0.1
+done
+[[ -s $work/tsa.port ]] || { echo "the time-stamp server did not start" >&2; exit 1; }
+tsa_url=http://127.0.0.1:$(cat "$work/tsa.port")/
 
 mkdir -m 700 "$GNUPGHOME"
 gpg --batch --passphrase '' --quick-gen-key "Release test <release@example.invalid>" \
   ed25519 sign 1d 2>/dev/null
-gpg_key=$(gpg --batch --with-colons --list-secret-keys | awk -F: '$1 == "fpr" { print $10; exit }')
+gpg_key=$(gpg --batch --with-colons --list-secret-keys 2>/dev/null | awk -F: '$1 == "fpr" { print $10; exit }')
 
 module=/usr/lib/softhsm/libsofthsm2.so
 mkdir "$work/tokens"
@@ -177,7 +209,7 @@ else
 fi
 unset TMPDIR
 
-# check_release <what> <signed: yes|no>: the release in $out, with the logs in $work/log.
+# check_release <what> <signed: no, yes or time-stamped>: the release in $out.
 check_release() {
   local what=$1 signed=$2 program stripped
   for program in EscUpdater.exe escupdate.exe; do
@@ -190,11 +222,17 @@ check_release() {
       fi
       continue
     fi
-    if osslsigncode verify -CAfile "$keys/ca.pem" -in "$out/$program" >"$work/verify.log" 2>&1; then
-      report ok "$what: the signature of $program verifies against the throwaway CA"
-    else
+    if ! osslsigncode verify -CAfile "$keys/ca.pem" -TSA-CAfile "$keys/ca.pem" -in "$out/$program" \
+      >"$work/verify.log" 2>&1; then
       report FAIL "$what: the signature of $program does not verify"
       sed 's/^/    /' "$work/verify.log"
+    elif [[ $signed == time-stamped ]] &&
+      ! grep -q 'Timestamp Server Signature verification: ok' "$work/verify.log"; then
+      report FAIL "$what: $program has no time stamp"
+    elif [[ $signed == yes ]] && grep -q 'Timestamp time' "$work/verify.log"; then
+      report FAIL "$what: $program has a time stamp that nobody asked for"
+    else
+      report ok "$what: the signature of $program verifies against the throwaway CA ($signed)"
     fi
     osslsigncode remove-signature -in "$out/$program" -out "$work/stripped.exe" >/dev/null
     [[ $program == EscUpdater.exe ]] && stripped=$unsigned_gui || stripped=$unsigned_cli
@@ -218,7 +256,7 @@ check_release() {
   if [[ -f $deb ]] && grep -qx "ESC firmware updater $version" "$out/RELEASE.txt" &&
     grep -qx "commit $commit" "$out/RELEASE.txt" &&
     [[ $(grep -c '^  [0-9a-f]\{64\} [ *][0-9]*\.bin$' "$out/RELEASE.txt") -eq 7 ]] &&
-    grep -q "^  x86_64-w64-mingw32-g++" "$out/RELEASE.txt"; then
+    grep -q "^  g++-mingw-w64-x86-64-posix [0-9]" "$out/RELEASE.txt"; then
     report ok "$what: the package and RELEASE.txt name version $version, the commit and the 7 images"
   else
     report FAIL "$what: the package or RELEASE.txt"
@@ -235,11 +273,25 @@ check_release() {
   fi
 }
 
-echo "== a release signed with the PKCS#12 file and the OpenPGP key"
+echo "== a release without a certificate"
+if "$release" --images "$images" --out "$out" >"$work/log" 2>&1 &&
+  grep -qF "NOT SIGNED: no certificate was given" "$work/log" &&
+  grep -qx "EscUpdater.exe and escupdate.exe are not signed" "$out/RELEASE.txt"; then
+  report ok "the unsigned release is made and says so"
+  check_release "unsigned" no
+else
+  report FAIL "the unsigned release"
+  sed 's/^/    /' "$work/log"
+fi
+rm -rf "$out"
+
+echo "== a release signed with the PKCS#12 file, time-stamped by the fallback, and the OpenPGP key"
 if ESC_SIGN_PASSWORD="test password" "$release" --images "$images" --out "$out" "${p12[@]}" \
-  --gpg-key "$gpg_key" >"$work/log" 2>&1; then
-  report ok "the signed release is made"
-  check_release "PKCS#12" yes
+  --timestamp "$unreachable" --timestamp "$tsa_url" --tsa-chain "$keys/ca.pem" \
+  --gpg-key "$gpg_key" >"$work/log" 2>&1 &&
+  grep -qF "the time-stamp server $unreachable did not answer" "$work/log"; then
+  report ok "the signed release is made, time-stamped by the second server"
+  check_release "PKCS#12" time-stamped
   if gpg --batch --verify "$out/SHA256SUMS.asc" "$out/SHA256SUMS" 2>/dev/null; then
     report ok "SHA256SUMS.asc verifies"
   else
