@@ -241,14 +241,16 @@ if [[ -n $signing ]]; then
     sed 's/^/  /' "$trial_log" >&2
     fail "the certificate cannot sign (above): check the token, its PIN or the password in ESC_SIGN_PASSWORD"
   }
-  # The signer's certificate, as it went into the trial signature: the one that is no CA.
+  # The signer's certificate, as it went into the trial signature: the only one, or the
+  # one that is no CA.
   osslsigncode extract-signature -pem -in "$work/trial-signed.exe" -out "$work/trial.p7" \
     >/dev/null
   openssl pkcs7 -in "$work/trial.p7" -print_certs |
     awk -v dir="$work" '/BEGIN CERTIFICATE/ { n++ } n { print > (dir "/certificate-" n ".pem") }'
-  for certificate in "$work"/certificate-*.pem; do
-    if ! openssl x509 -in "$certificate" -noout -ext basicConstraints 2>/dev/null |
-      grep -q 'CA:TRUE'; then
+  certificates=("$work"/certificate-*.pem)
+  for certificate in "${certificates[@]}"; do
+    if [[ ${#certificates[@]} -eq 1 ]] ||
+      ! openssl x509 -in "$certificate" -noout -ext basicConstraints 2>/dev/null | grep -q 'CA:TRUE'; then
       cp "$certificate" "$work/signer.pem"
     fi
   done
