@@ -176,6 +176,32 @@ for row in "${refusals[@]}"; do
   [[ $failures -eq $before ]] || sed 's/^/    /' "$work/log"
 done
 
+# Each row: what | the message, part of it | the arguments after --images and --out.
+usage_errors=(
+  "vendor id of five digits|--vendor-id takes four hex digits|--vendor-id 0x12345"
+  "two kinds of key|exclude each other|--pkcs12 $keys/signer.p12 --pkcs11-module $module"
+  "token module without certificate|go together|--pkcs11-module $module"
+  "time stamp without certificate|--timestamp needs a certificate|--timestamp $unreachable"
+  "unknown argument|unknown argument: --sign|--sign"
+)
+for row in "${usage_errors[@]}"; do
+  IFS='|' read -r what message arguments <<<"$row"
+  read -ra arguments <<<"$arguments"
+  status=0
+  "$release" --images "$images" --out "$out" "${arguments[@]}" >"$work/log" 2>&1 || status=$?
+  if [[ $status -eq 2 ]] && grep -qF -- "$message" "$work/log" && no_release; then
+    report ok "$what: a usage error"
+  else
+    report FAIL "$what: exit status $status, not 2, or no message \"$message\""
+    sed 's/^/    /' "$work/log"
+  fi
+done
+if "$release" --help | grep -q '^Usage: scripts/release.sh --images DIR --out DIR'; then
+  report ok "--help shows the usage"
+else
+  report FAIL "--help"
+fi
+
 touch "$src/stray"
 status=0
 "$release" --images "$images" --out "$out" >"$work/log" 2>&1 || status=$?
