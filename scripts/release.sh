@@ -105,12 +105,14 @@ out=$(realpath -m "$out")
 [[ ! -e $out ]] || fail "$out already exists: give a new folder for the release"
 [[ -d $images ]] || fail "the images folder $images does not exist"
 images=$(realpath "$images")
-for file in "$chain" "$tsa_chain" ${pkcs12:+"$pkcs12"} ${pkcs11_module:+"$pkcs11_module"}; do
-  [[ -f $file ]] || fail "$file does not exist"
-done
-chain=$(realpath "$chain")
-tsa_chain=$(realpath "$tsa_chain")
-[[ -z $pkcs12 ]] || pkcs12=$(realpath "$pkcs12")
+if [[ -n $signing ]]; then
+  for file in "$chain" "$tsa_chain" ${pkcs12:+"$pkcs12"} ${pkcs11_module:+"$pkcs11_module"}; do
+    [[ -f $file ]] || fail "$file does not exist"
+  done
+  chain=$(realpath "$chain")
+  tsa_chain=$(realpath "$tsa_chain")
+  [[ -z $pkcs12 ]] || pkcs12=$(realpath "$pkcs12")
+fi
 cd "$(dirname "$0")/.."
 
 # Two folders of our own, removed on any exit: the work (sources, builds, the password
@@ -211,20 +213,18 @@ sign() {
   else
     verify_options+=(-TSA-CAfile "$tsa_chain")
     for url in "${timestamps[@]}"; do
-      rm -f "$signed"
       # A server that takes the connection and never answers must not hold the release.
       if timeout 120 osslsigncode sign "${sign_options[@]}" -h sha256 -ts "$url" -in "$in" \
         -out "$signed" >"$log" 2>&1; then
         break
       fi
-      if ! grep -qi 'timestamp' "$log"; then
-        sed 's/^/  /' "$log" >&2
-        fail "signing $(basename "$in") failed (above)"
-      fi
+      rm -f "$signed"
       echo "release: the time-stamp server $url did not answer" >&2
     done
-    [[ -f $signed ]] ||
+    if [[ ! -f $signed ]]; then
+      sed 's/^/  /' "$log" >&2
       fail "no time-stamp server answered (${timestamps[*]}); without a time stamp the signature would end with the certificate"
+    fi
   fi
   osslsigncode verify "${verify_options[@]}" -in "$signed" >"$log" 2>&1 || {
     sed 's/^/  /' "$log" >&2
@@ -407,7 +407,7 @@ step "writing RELEASE.txt and SHA256SUMS"
   echo
   echo "embedded firmware images (their SHA256SUMS lines):"
   for id in ${image_ids//;/ }; do
-    grep -E "^[0-9a-fA-F]{64} [ *]$id\.bin\$" "$images/SHA256SUMS" | sed 's/^/  /'
+    tr -d '\r' <"$images/SHA256SUMS" | grep -E "^[0-9a-fA-F]{64} [ *]$id\.bin\$" | sed 's/^/  /'
   done
 } >"$staging/RELEASE.txt"
 (
