@@ -255,7 +255,8 @@ if [[ -n $signing ]]; then
     fi
   done
   [[ -f $work/signer.pem ]] || fail "the signature holds no signing certificate, only CAs"
-  subject=$(openssl x509 -in "$work/signer.pem" -noout -subject)
+  subject=$(openssl x509 -in "$work/signer.pem" -noout -subject -nameopt RFC2253)
+  subject=${subject#subject=}
   openssl x509 -in "$work/signer.pem" -noout -checkend 0 >/dev/null ||
     fail "the signing certificate ($subject) expired on $(openssl x509 -in "$work/signer.pem" -noout -enddate | cut -d= -f2)"
   not_before=$(openssl x509 -in "$work/signer.pem" -noout -startdate | cut -d= -f2)
