@@ -189,7 +189,9 @@ if [[ -n $signing ]]; then
   if [[ -n $pkcs12 ]]; then
     [[ -n ${ESC_SIGN_PASSWORD+set} ]] ||
       fail "set the PKCS#12 file's password in the environment variable ESC_SIGN_PASSWORD"
+    # Files from older tools use ciphers that OpenSSL 3 keeps in its legacy provider.
     openssl pkcs12 -in "$pkcs12" -passin env:ESC_SIGN_PASSWORD -noout 2>/dev/null ||
+      openssl pkcs12 -legacy -in "$pkcs12" -passin env:ESC_SIGN_PASSWORD -noout 2>/dev/null ||
       fail "the PKCS#12 file $pkcs12 does not open with the password in ESC_SIGN_PASSWORD (wrong password?)"
     sign_options=(-pkcs12 "$pkcs12" -readpass "$password_file")
   else

@@ -74,6 +74,9 @@ certificate signer 1 codeSigning
 certificate expired 0 codeSigning
 certificate server 1 serverAuth
 certificate tsa 1 critical,timeStamping
+# A PKCS#12 file as older tools write it, with ciphers of OpenSSL 3's legacy provider.
+openssl pkcs12 -export -legacy -inkey "$keys/signer.key" -in "$keys/signer.pem" \
+  -certfile "$keys/ca.pem" -passout pass:"test password" -out "$keys/legacy.p12"
 # A certificate valid for 0 days ends the second it was made.
 sleep 1
 
@@ -148,6 +151,7 @@ refusals=(
   "time-stamp server unreachable|test password|no time-stamp server answered ($unreachable)|${p12[*]} --timestamp $unreachable"
   "time-stamp fallback unreachable too|test password|no time-stamp server answered ($unreachable http://127.0.0.1:1/)|${p12[*]} --timestamp $unreachable --timestamp http://127.0.0.1:1/"
   "unknown OpenPGP key|-|no OpenPGP secret key absent@example.invalid|--gpg-key absent@example.invalid"
+  "legacy PKCS#12 file: opens, signs, then the unknown key|test password|no OpenPGP secret key absent@example.invalid|--pkcs12 $keys/legacy.p12 --chain $keys/ca.pem --gpg-key absent@example.invalid"
   "placeholder images|-|holds placeholder images|--images $work/placeholders"
   "missing image|-|image 122 is missing|--images $work/missing"
   "image changed|-|do not match their SHA256SUMS|--images $work/changed"
