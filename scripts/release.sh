@@ -386,6 +386,12 @@ escupdate.exe and the Debian package's escupdate include the JSON for Modern C++
 NOTICES
 
 step "writing RELEASE.txt and SHA256SUMS"
+toolchain=("$(command -v "$cxx")" "$(command -v x86_64-w64-mingw32-ld)"
+  "$($cxx -print-file-name=libmingw32.a)" "$(command -v g++)" "$(command -v cmake)")
+[[ -z $signing ]] || toolchain+=("$(command -v osslsigncode)")
+if [[ $web == yes ]] && command -v emcc >/dev/null; then
+  toolchain+=("$(command -v emcc)")
+fi
 {
   echo "ESC firmware updater $version"
   echo "commit $commit"
@@ -403,9 +409,8 @@ step "writing RELEASE.txt and SHA256SUMS"
   fi
   echo
   echo "toolchain (Debian packages):"
-  for tool in "$cxx" x86_64-w64-mingw32-ld "$($cxx -print-file-name=libmingw32.a)" g++ cmake \
-    ${signing:+osslsigncode}; do
-    echo "  $(package "$(command -v "$tool" || echo "$tool")")"
+  for file in "${toolchain[@]}"; do
+    echo "  $(package "$file")"
   done
   echo
   echo "embedded firmware images (their SHA256SUMS lines):"
