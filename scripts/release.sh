@@ -251,8 +251,8 @@ if [[ -n $signing ]]; then
     awk -v dir="$work" '/BEGIN CERTIFICATE/ { n++ } n { print > (dir "/certificate-" n ".pem") }'
   certificates=("$work"/certificate-*.pem)
   for certificate in "${certificates[@]}"; do
-    if [[ ${#certificates[@]} -eq 1 ]] ||
-      ! openssl x509 -in "$certificate" -noout -ext basicConstraints 2>/dev/null | grep -q 'CA:TRUE'; then
+    if [[ ${#certificates[@]} -eq 1 ||
+      $(openssl x509 -in "$certificate" -noout -ext basicConstraints 2>/dev/null) != *CA:TRUE* ]]; then
       cp "$certificate" "$work/signer.pem"
     fi
   done
@@ -264,8 +264,7 @@ if [[ -n $signing ]]; then
   not_before=$(openssl x509 -in "$work/signer.pem" -noout -startdate | cut -d= -f2)
   [[ $(date -d "$not_before" +%s) -le $(date +%s) ]] ||
     fail "the signing certificate ($subject) is not valid before $not_before"
-  openssl x509 -in "$work/signer.pem" -noout -ext extendedKeyUsage 2>/dev/null |
-    grep -q 'Code Signing' ||
+  [[ $(openssl x509 -in "$work/signer.pem" -noout -ext extendedKeyUsage 2>/dev/null) == *'Code Signing'* ]] ||
     fail "the signing certificate ($subject) is not for code signing (no Code Signing in its extended key usage)"
   sign "$work/trial.exe" "$work/trial-stamped.exe"
 fi
@@ -302,7 +301,7 @@ run deb build_deb || fail "the Debian package's build failed (the end of its out
 debs=("$src"/build/linux-release/escupdate_*.deb)
 [[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || fail "the Debian package's build made no single .deb"
 web=no
-if (cd "$src" && cmake --list-presets=configure) | grep -q '^ *"web"'; then
+if [[ $(cd "$src" && cmake --list-presets=configure) =~ (^|$'\n')\ *\"web\" ]]; then
   step "building the web folder"
   run web build_web || fail "the web build failed (the end of its output above)"
   [[ -d $src/build/web/site ]] || fail "the web build made no build/web/site"
@@ -342,8 +341,9 @@ if [[ $web == yes ]]; then
 fi
 
 step "checking the version in every program"
-x86_64-w64-mingw32-windres -i "$staging/EscUpdater.exe" -O rc |
-  grep -q "^ FILEVERSION $major, $minor, $patch, 0\$" ||
+# Whole outputs are compared, never piped into grep -q: its early exit would fail the
+# pipe under pipefail.
+[[ $(x86_64-w64-mingw32-windres -i "$staging/EscUpdater.exe" -O rc) == *$'\n'" FILEVERSION $major, $minor, $patch, 0"$'\n'* ]] ||
   fail "EscUpdater.exe's version resource does not give version $version"
 deb_version=$(dpkg-deb -f "${debs[0]}" Version)
 [[ $deb_version == "$version" ]] || fail "the Debian package has version $deb_version, not $version"

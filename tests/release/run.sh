@@ -200,7 +200,7 @@ for row in "${usage_errors[@]}"; do
     sed 's/^/    /' "$work/log"
   fi
 done
-if "$release" --help | grep -q '^Usage: scripts/release.sh --images DIR --out DIR'; then
+if [[ $("$release" --help) == 'Usage: scripts/release.sh --images DIR --out DIR'* ]]; then
   report ok "--help shows the usage"
 else
   report FAIL "--help"
