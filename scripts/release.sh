@@ -112,6 +112,7 @@ if [[ -n $signing ]]; then
   chain=$(realpath "$chain")
   tsa_chain=$(realpath "$tsa_chain")
   [[ -z $pkcs12 ]] || pkcs12=$(realpath "$pkcs12")
+  [[ -z $pkcs11_module ]] || pkcs11_module=$(realpath "$pkcs11_module")
 fi
 cd "$(dirname "$0")/.."
 
