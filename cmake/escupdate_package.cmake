@@ -8,7 +8,7 @@ endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME escupdate)
-set(CPACK_PACKAGE_VERSION 1.1.0)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Firmware updater for ESCs through their USB programming unit (command line)")
 # Debian wants the lines of the long description within 80 columns.

@@ -24,6 +24,12 @@ packages+=(nlohmann-json3-dev dpkg-dev)
 # escupdate's manual page is made from its help; lintian checks its Debian package.
 packages+=(help2man lintian)
 
+# scripts/release.sh: Authenticode signatures, checks of certificates, the OpenPGP
+# signature; its test (tests/release/run.sh) signs on a SoftHSM token through OpenSSL's
+# PKCS#11 engine, stores the certificate there with OpenSC's pkcs11-tool, and shares its
+# builds through ccache.
+packages+=(osslsigncode openssl gnupg softhsm2 libengine-pkcs11-openssl opensc ccache)
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

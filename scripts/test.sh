@@ -31,7 +31,7 @@ export product_images
 python3 resources/firmware/firmware_images.py standins "$product_images"
 cmake --preset windows -B build/windows-product -DESC_FIRMWARE_DIR="$product_images" \
   -Werror=dev -Werror=deprecated >/dev/null
-cmake --build build/windows-product --target EscUpdater -j "$jobs"
+cmake --build build/windows-product --target EscUpdater escupdate -j "$jobs"
 product=build/windows-product/ui/win32/EscUpdater.exe
 if ! x86_64-w64-mingw32-windres -i "$product" -O rc | grep '^1 VERSIONINFO' >/dev/null; then
   echo "$product carries no version resource" >&2
@@ -75,3 +75,8 @@ if [[ -n "$tags" ]]; then
   exit 1
 fi
 echo "ok lintian finds nothing in $deb"
+
+# The release: scripts/release.sh with throwaway keys, its refusals, an interrupted run,
+# and releases signed with a PKCS#12 file and on a token whose programs, their signatures
+# removed, are the product builds above.
+tests/release/run.sh "$product_images" "$product" build/windows-product/ui/cli/escupdate.exe

@@ -64,9 +64,10 @@ TEST_F(VersionResource, FixedPartGivesTheUpdaterVersionAsFileAndProductVersion) 
   EXPECT_EQ(u32(fixed, 4), 0x00010000u) << "structure version";
   const std::uint32_t majorMinor = (UPDATER_VERSION_MAJOR << 16) | UPDATER_VERSION_MINOR;
   EXPECT_EQ(u32(fixed, 8), majorMinor) << "file version, major and minor";
-  EXPECT_EQ(u32(fixed, 12), 0u) << "file version, build and revision";
+  const std::uint32_t patch = ESC_UPDATER_VERSION_PATCH << 16;
+  EXPECT_EQ(u32(fixed, 12), patch) << "file version, patch and revision";
   EXPECT_EQ(u32(fixed, 16), majorMinor) << "product version, major and minor";
-  EXPECT_EQ(u32(fixed, 20), 0u) << "product version, build and revision";
+  EXPECT_EQ(u32(fixed, 20), patch) << "product version, patch and revision";
   EXPECT_EQ(u32(fixed, 28), 0u) << "flags: no debug, pre-release or patched build";
   EXPECT_EQ(u32(fixed, 32), 0x00040004u) << "VOS_NT_WINDOWS32";
   EXPECT_EQ(u32(fixed, 36), 1u) << "VFT_APP";

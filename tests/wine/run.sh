@@ -76,15 +76,17 @@ report() {  # report <ok|FAIL> <text>
 }
 
 echo "== the product and the simulator as built"
-# The link line names no emulator library, and where the program still has its symbols,
-# none of them is the emulator's.
+# The link line names no emulator library, and the link map (the program itself is
+# stripped) no symbol of the emulator's.
 link_line=$(awk '/^build ui\/win32\/EscUpdater.exe:/,/^$/' "$build/build.ninja" 2>/dev/null)
-symbols=$(x86_64-w64-mingw32-nm -C "$product" 2>/dev/null || true)
+link_map=$build/ui/win32/EscUpdater.map
 if [[ -z $link_line ]]; then
   report FAIL "no link line for EscUpdater.exe in $build/build.ninja"
 elif grep -q 'esc_emulator' <<<"$link_line"; then
   report FAIL "EscUpdater.exe is linked with the emulator"
-elif grep -q 'esc::sim::' <<<"$symbols"; then
+elif ! grep -q 'RunUpdaterProgram' "$link_map" 2>/dev/null; then
+  report FAIL "no link map of EscUpdater.exe with its symbols: $link_map"
+elif x86_64-w64-mingw32-c++filt <"$link_map" | grep -q 'esc::sim::'; then
   report FAIL "EscUpdater.exe contains emulator code"
 else
   report ok "EscUpdater.exe carries no emulator code"
