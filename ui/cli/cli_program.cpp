@@ -415,7 +415,8 @@ void printRows(const Session& session, const std::array<VersionRow, 3>& rows) {
 
 std::string versionLine() {
   return "escupdate " + std::to_string(ESC_UPDATER_VERSION_MAJOR) + "." +
-         std::to_string(ESC_UPDATER_VERSION_MINOR);
+         std::to_string(ESC_UPDATER_VERSION_MINOR) + "." +
+         std::to_string(ESC_UPDATER_VERSION_PATCH);
 }
 
 std::string problemText(const UnitEntry& unit) {
