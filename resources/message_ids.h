@@ -54,4 +54,15 @@ inline constexpr MessageId MSG_CLI_IMAGE = 41012;
 inline constexpr MessageId MSG_CLI_IMAGE_MISSING = 41013;
 inline constexpr MessageId MSG_CLI_IMAGE_NONE = 41014;
 
+// The page's own texts.
+inline constexpr MessageId MSG_WEB_INSTRUCTIONS = 42000;
+inline constexpr MessageId MSG_WEB_CONNECT = 42001;
+inline constexpr MessageId MSG_WEB_UPDATE = 42002;
+inline constexpr MessageId MSG_WEB_OK = 42003;
+inline constexpr MessageId MSG_WEB_CANCEL = 42004;
+inline constexpr MessageId MSG_WEB_YES = 42005;
+inline constexpr MessageId MSG_WEB_NO = 42006;
+inline constexpr MessageId MSG_WEB_NO_WEBHID = 42007;
+inline constexpr MessageId MSG_WEB_NO_SIMULATION = 42008;
+
 }  // namespace esc
