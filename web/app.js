@@ -148,14 +148,14 @@ async function simulatedSource(settings, texts) {
 async function main() {
   const module = await createEscUpdater();
   const texts = (id) => {
-    const address = module.ccall('esc_web_text', 'number', ['number'], [id]);
+    const address = module._esc_web_text(id);
     let text = '';
     for (let unit = address >> 1; module.HEAPU16[unit] !== 0; unit++) {
       text += String.fromCharCode(module.HEAPU16[unit]);
     }
     return text;
   };
-  module.ccall('esc_web_language', null, ['number'], [preferredGerman() ? 1 : 0]);
+  module._esc_web_prepare(preferredGerman() ? 1 : 0);
   document.documentElement.lang = preferredGerman() ? 'de' : 'en';
   EscPage.useTexts(texts);
   const connect = element('connect');
@@ -177,7 +177,8 @@ async function main() {
   module.escWebHid.use(hid);
 
   // One call into the updater at a time: device events that come during a call are held
-  // there, and handled when the call allows it or once it has returned.
+  // there, and handled when the call allows it or once it has returned. Holding is a plain
+  // call (ccall would take over the suspended call's promise).
   let busy = false;
   let eventsHeld = false;
   const pageBusy = (value) => {
@@ -197,18 +198,18 @@ async function main() {
     call('esc_web_handle_held', []);
   }
   hid.addEventListener('connect', () => {
-    module.ccall('esc_web_hold_arrival', null, [], []);
+    module._esc_web_hold_arrival();
     eventsHeld = true;
     handleEvents();
   });
   hid.addEventListener('disconnect', (event) => {
-    module.ccall('esc_web_hold_removal', null, ['number'], [module.escWebHid.deviceId(event.device)]);
+    module._esc_web_hold_removal(module.escWebHid.deviceId(event.device));
     eventsHeld = true;
     handleEvents();
   });
 
   const filters = [];
-  for (let index = 0, filter; (filter = module.ccall('esc_web_unit_filter', 'number', ['number'], [index])) !== 0; index++) {
+  for (let index = 0, filter; (filter = module._esc_web_unit_filter(index)) !== 0; index++) {
     filters.push({vendorId: filter >>> 16, productId: filter & 0xFFFF});
   }
   // The chooser needs the click itself; a unit chosen is granted and arrives like one
@@ -222,7 +223,7 @@ async function main() {
       chosen = [];
     }
     if (chosen.length > 0) {
-      module.ccall('esc_web_hold_arrival', null, [], []);
+      module._esc_web_hold_arrival();
       eventsHeld = true;
       handleEvents();
     }

@@ -61,7 +61,9 @@ Module['escWebHid'] = (function () {
   function wake(entry) {
     if (entry.wake) entry.wake();
   }
+  // Each transfer starts with no error, so that a failure never shows an older one's code.
   function entryOf(id) {
+    api.lastError = 0;
     const entry = open.get(id);
     if (!entry) api.lastError = INVALID_HANDLE;
     return entry;

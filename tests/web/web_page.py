@@ -15,7 +15,6 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
-from selenium.webdriver.support.ui import WebDriverWait
 
 SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "resources", "catalogue"))
@@ -142,7 +141,8 @@ class Page:
             };""")
 
     def wait_ready(self, timeout=20):
-        return self.wait(lambda: self.state()["ready"], timeout, "the page's start")
+        return self.wait(lambda: (lambda s: s if s["ready"] else None)(self.state()), timeout,
+                         "the page's start")
 
     def wait_idle(self, timeout=20):
         return self.wait(lambda: (lambda s: s if s["ready"] and not s["busy"] else None)(
@@ -173,10 +173,34 @@ class Page:
 
 
 def start_update(page):
-    """Connects the simulated unit, presses Update and confirms; returns the state."""
+    """Connects the simulated unit, presses Update and confirms."""
     page.click("connect")
     page.wait(lambda: page.state()["updateEnabled"], what="Update to be enabled")
     page.click("update")
     page.wait_dialog()
     page.answer(True)
-    return page.wait(lambda: page.state()["progress"], what="the progress bar")
+
+
+def timed_update(driver, server, hide):
+    """A whole simulated update in a new tab, hidden behind another tab once confirmed
+    when `hide`; returns the page (left in front) and its sequence's ratio to the mandated
+    waits, with the visibility changes it saw before its end."""
+    driver.switch_to.new_window("tab")
+    page = Page(driver)
+    page.load(server.url("?simulate"))
+    page.wait_ready()
+    page.script("""
+        window.visibility = [];
+        document.addEventListener('visibilitychange', () =>
+            window.visibility.push([document.visibilityState, performance.now()]));""")
+    start_update(page)
+    if hide:
+        driver.switch_to.new_window("tab")
+        driver.get("about:blank")
+        # Looking at the page would make it visible again: it is read once it has ended.
+        time.sleep(MANDATED_WAITS_MS / 1000 * 1.15)
+    duration = page.wait(lambda: page.sequence_ms(), 120, "the update's end")
+    changes = page.script("""
+        const end = performance.getEntriesByName('esc-sequence-end')[0].startTime;
+        return window.visibility.filter((change) => change[1] < end).map((c) => c[0]);""")
+    return page, duration / MANDATED_WAITS_MS, changes

@@ -211,26 +211,26 @@ EMSCRIPTEN_KEEPALIVE unsigned esc_web_unit_filter(unsigned index) {
              : 0;
 }
 
-// Sets the language before any text is shown (the page may show the no-WebHID text before
-// it starts).
-EMSCRIPTEN_KEEPALIVE void esc_web_language(int german) {
+// Before anything is shown: the language, the title and the rows' labels. The page shows
+// them even when the browser cannot reach the unit.
+EMSCRIPTEN_KEEPALIVE void esc_web_prepare(int german) {
   setMessageLanguage(german != 0 ? Language::German : Language::English);
-}
-
-// Once, with the HID source chosen: the title and labels, then the detection over the
-// devices granted before. `simulated`: the source is the simulated unit, which may be
-// given the images built in even when they are placeholders.
-EMSCRIPTEN_KEEPALIVE void esc_web_start(int simulated) {
-  setHidPlatform(&webHidPlatform());
-  if (simulated != 0) {
-    page.loadImage = loadFirmwareImage;
-  }
   char16_t title[TITLE_UNITS];
   formatTitle(title);
   showTitle(title);
   showVersionRow(0, message(MSG_LABEL_UNIT), NO_LINK_VERSION_TEXT, false);
   showVersionRow(1, message(MSG_LABEL_BOOTLOADER), NO_LINK_VERSION_TEXT, false);
   showVersionRow(2, message(MSG_LABEL_ESC), NO_LINK_VERSION_TEXT, false);
+}
+
+// Once, with the HID source chosen: the detection over the devices granted before.
+// `simulated`: the source is the simulated unit, which may be given the images built in
+// even when they are placeholders.
+EMSCRIPTEN_KEEPALIVE void esc_web_start(int simulated) {
+  setHidPlatform(&webHidPlatform());
+  if (simulated != 0) {
+    page.loadImage = loadFirmwareImage;
+  }
   setUpdateEnabled(false);
   const DetectionOutcome outcome = open(page.link) == LINK_OK
                                        ? classifyOpenUnit(page.link, page.target)

@@ -6,16 +6,17 @@
 EM_JS(void, page_title, (const char16_t* title), { EscPage.title(escText(title)); });
 EM_JS(void, page_status, (const char16_t* text), { EscPage.status(escText(text)); });
 EM_JS(void, page_row, (int row, const char16_t* label, const char16_t* value, int enabled),
-      { EscPage.row(row, label ? escText(label) : null, escText(value), enabled != = 0); });
-EM_JS(void, page_update_enabled, (int enable), { EscPage.updateEnabled(enable != = 0); });
-EM_ASYNC_JS(int, page_ask, (int yesNo, const char16_t* caption, const char16_t* text),
-            { return (await EscPage.ask(yesNo != = 0, escText(caption), escText(text))) ? 1 : 0; });
+      { EscPage.row(row, label ? escText(label) : null, escText(value), Boolean(enabled)); });
+EM_JS(void, page_update_enabled, (int enable), { EscPage.updateEnabled(Boolean(enable)); });
+EM_ASYNC_JS(int, page_ask, (int yesNo, const char16_t* caption, const char16_t* text), {
+  return (await EscPage.ask(Boolean(yesNo), escText(caption), escText(text))) ? 1 : 0;
+});
 EM_ASYNC_JS(void, page_box, (int error, const char16_t* caption, const char16_t* text),
-            { await EscPage.box(error != = 0, escText(caption), escText(text)); });
+            { await EscPage.box(Boolean(error), escText(caption), escText(text)); });
 EM_JS(void, page_progress_open, (const char16_t* title), { EscPage.progressOpen(escText(title)); });
 EM_JS(void, page_progress_set, (unsigned percent), { EscPage.progressSet(percent); });
 EM_JS(void, page_progress_close, (), { EscPage.progressClose(); });
-EM_JS(void, page_sequence, (int running), { EscPage.sequenceRunning(running != = 0); });
+EM_JS(void, page_sequence, (int running), { EscPage.sequenceRunning(Boolean(running)); });
 
 namespace esc::web {
 
