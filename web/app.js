@@ -19,6 +19,10 @@ const EscPage = (function () {
   let texts = null;  // catalogue lookup, set once the module runs
   let wakeLock = null;
   let sequenceRunning = false;
+  // Update works when the updater enables it and no call into the updater is running.
+  let updateAllowed = false;
+  let busy = false;
+  const showUpdate = () => { element('update').disabled = !updateAllowed || busy; };
 
   function warnBeforeLeaving(event) {
     event.preventDefault();
@@ -74,7 +78,17 @@ const EscPage = (function () {
       element('row' + row + '-value').textContent = value;
       element('row' + row).className = enabled ? '' : 'disabled';
     },
-    updateEnabled: (enabled) => { element('update').disabled = !enabled; },
+    updateEnabled: (enabled) => {
+      updateAllowed = enabled;
+      showUpdate();
+    },
+    // While a call runs the page's own controls do nothing.
+    busy: (value) => {
+      busy = value;
+      document.body.dataset.busy = value ? 'yes' : 'no';
+      element('connect').disabled = value;
+      showUpdate();
+    },
     // The confirmation (OK / Cancel) and the version question (Yes / No), default No.
     ask: (yesNo, caption, text) => dialog(false, caption, text,
                                           texts(yesNo ? MSG_WEB_YES : MSG_WEB_OK),
@@ -183,8 +197,7 @@ async function main() {
   let eventsHeld = false;
   const pageBusy = (value) => {
     busy = value;
-    document.body.dataset.busy = value ? 'yes' : 'no';
-    connect.disabled = value;
+    EscPage.busy(value);
   };
   async function call(name, args) {
     pageBusy(true);

@@ -243,7 +243,7 @@ class ProductTests(BrowserCase):
         self.assertFalse(state["connectEnabled"])
         self.assertFalse(state["updateEnabled"])
 
-    def test_a_placeholder_build_refuses_the_update_before_sending(self):
+    def test_the_products_path_writes_real_images_and_refuses_placeholders(self):
         script = self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
                                              {"source": PRODUCT_PATH_HID})
         self.addCleanup(self.driver.execute_cdp_cmd, "Page.removeScriptToEvaluateOnNewDocument",
@@ -253,7 +253,13 @@ class ProductTests(BrowserCase):
         self.page.click("update")
         self.page.wait_dialog()
         self.page.answer(True)
-        state = self.wait_for_end()
+        state = self.wait_for_end(timeout=80)
+        if os.environ.get("ESC_WEB_IMAGES") == "real":
+            self.assertIsNone(state["dialog"])
+            self.assertEqual(state["status"], text(40032))
+            self.assertEqual(self.page.summary(),
+                             "1 erase(s), 1881 blocks, 90256 bytes; flash equals the image")
+            return
         self.assertEqual(state["dialog"]["caption"], text(40002))
         self.assertEqual(state["dialog"]["text"], text(40042))
         self.page.answer(True)
