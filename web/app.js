@@ -96,10 +96,16 @@ const EscPage = (function () {
     box: (error, caption, text) => dialog(error, caption, text, texts(MSG_WEB_OK), null),
     progressOpen: (title) => {
       element('progress-title').textContent = title;
+      element('progress-percent').textContent = '';
       EscPage.progressSet(0);
       element('progress').hidden = false;
     },
+    // Redrawn only when the percentage changes, not after each of the 1881 blocks.
     progressSet: (percent) => {
+      if (element('progress-bar').value === percent &&
+          element('progress-percent').textContent !== '') {
+        return;
+      }
       element('progress-bar').value = percent;
       element('progress-percent').textContent = percent + ' %';
     },
