@@ -12,16 +12,11 @@
 
 namespace esc {
 
-// The error values left for the error report's code line: the Windows codes for the same
-// failures, so that a code means the same whichever program shows it.
-inline constexpr std::uint32_t WEBHID_ERROR_ACCESS_DENIED = 5;   // open() rejected
-inline constexpr std::uint32_t WEBHID_ERROR_INVALID_HANDLE = 6;  // the device is not open
-inline constexpr std::uint32_t WEBHID_ERROR_INVALID_DATA = 13;   // a report of another length
-inline constexpr std::uint32_t WEBHID_ERROR_GEN_FAILURE = 31;    // sendReport() rejected
+// The error values left for the error report's code line are the Windows codes for the
+// same failures, so that a code means the same whichever program shows it. These two
+// are this side's; webhid_platform.js leaves the others (5, 6, 31, 1167, 1460).
+inline constexpr std::uint32_t WEBHID_ERROR_INVALID_DATA = 13;  // a report of another length
 inline constexpr std::uint32_t WEBHID_ERROR_INVALID_PARAMETER = 87;
-inline constexpr std::uint32_t WEBHID_ERROR_NO_MORE_ITEMS = 259;
-inline constexpr std::uint32_t WEBHID_ERROR_DEVICE_NOT_CONNECTED = 1167;
-inline constexpr std::uint32_t WEBHID_ERROR_TIMEOUT = 1460;
 
 // The table; its operations may be called only from code run through Asyncify.
 const HidPlatform& webHidPlatform();

@@ -47,6 +47,39 @@ Module['escWebHid'] = (function () {
     while (performance.now() < deadline) await nextTask();
   }
 
+  // Transfers give up after their timeout. One watchdog, woken by the worker a few times
+  // a second while any transfer waits, serves them all: a timer of their own would cost
+  // each of the 3,780 transfers of an update a message to the worker and one back.
+  const WATCHDOG_MS = 250;
+  const waiting = new Set();  // {deadline, expire}
+  let watchdogRunning = false;
+  async function watchdog() {
+    watchdogRunning = true;
+    while (waiting.size !== 0) {
+      await workerDelay(WATCHDOG_MS);
+      const now = performance.now();
+      for (const transfer of waiting) {
+        if (now >= transfer.deadline) {
+          waiting.delete(transfer);
+          transfer.expire();
+        }
+      }
+    }
+    watchdogRunning = false;
+  }
+  // Settles with `promise`, or with `onTimeout` once timeoutMs have passed.
+  function withTimeout(promise, timeoutMs, onTimeout) {
+    let transfer = null;
+    const expired = new Promise((resolve) => {
+      transfer = {deadline: performance.now() + timeoutMs, expire: () => resolve(onTimeout)};
+    });
+    waiting.add(transfer);
+    if (!watchdogRunning) watchdog();
+    const settle = () => waiting.delete(transfer);
+    promise.then(settle, settle);
+    return Promise.race([promise, expired]);
+  }
+
   let source = null;   // navigator.hid, or the simulated unit's stand-in
   const ids = new Map();  // every device seen -> its number
   let nextId = 1;
@@ -153,7 +186,7 @@ Module['escWebHid'] = (function () {
     const timedOut = {};
     try {
       const sent = entry.device.sendReport(reportId, data);
-      if (await Promise.race([sent, workerDelay(timeoutMs).then(() => timedOut)]) === timedOut) {
+      if (await withTimeout(sent, timeoutMs, timedOut) === timedOut) {
         api.lastError = TIMEOUT;
         return 0;
       }
@@ -178,10 +211,7 @@ Module['escWebHid'] = (function () {
         api.lastError = TIMEOUT;
         return -1;
       }
-      await new Promise((resolve) => {
-        entry.wake = resolve;
-        workerDelay(remaining).then(resolve);
-      });
+      await withTimeout(new Promise((resolve) => { entry.wake = resolve; }), remaining, null);
       entry.wake = null;
     }
     const report = entry.queue.shift();

@@ -149,6 +149,46 @@ class FailureTests(BrowserCase):
         self.assertEqual(state["dialog"]["text"],
                          error_text(40009, LINK_WRITE_FAILED, ERROR_DEVICE_NOT_CONNECTED))
 
+    def test_a_rejected_send_report_shows_its_code_line(self):
+        # The tenth report is the third block's (three of identification, four commands).
+        self.open()
+        self.page.script("""
+            const hid = window.escSimulatedUnit;
+            const unit = hid.devices[hid.unitIndex()];
+            const send = unit.sendReport.bind(unit);
+            let reports = 0;
+            unit.sendReport = (id, data) => ++reports === 10
+                ? Promise.reject(new DOMException('Failed to write the report.', 'NotAllowedError'))
+                : send(id, data);""")
+        web_page.start_update(self.page)
+        state = self.wait_for_end(timeout=15)
+        self.assertEqual(state["dialog"]["text"], error_text(40009, LINK_WRITE_FAILED, 31))
+        self.page.answer(True)
+        self.assertEqual(self.page.wait_idle()["status"], text(40030))
+        self.assertIn("2 blocks", self.page.summary())
+
+    def test_unexpected_collections_are_refused_by_the_length_rules(self):
+        # report bytes behind the id: (input, output)
+        cases = [(32, 59), (59, 32), (59, 2000), (0, 59)]
+        for input_bytes, output_bytes in cases:
+            with self.subTest(input=input_bytes, output=output_bytes):
+                self.open()
+                self.page.script("""
+                    const hid = window.escSimulatedUnit;
+                    const reports = (id, bytes) => bytes ? [{reportId: id,
+                        items: [{reportSize: 8, reportCount: bytes}]}] : [];
+                    hid.devices[hid.unitIndex()].collections = [{usagePage: 0xFF00, usage: 1,
+                        inputReports: reports(2, arguments[0]),
+                        outputReports: reports(1, arguments[1]), featureReports: []}];""",
+                                 input_bytes, output_bytes)
+                self.page.click("connect")
+                time.sleep(0.5)
+                state = self.page.wait_idle()
+                self.assertEqual(state["status"], status_with_instructions(40017))
+                self.assertEqual(state["rows"], NO_LINK)
+                self.assertFalse(state["updateEnabled"])
+                self.assertEqual(self.page.summary(), NOTHING_WRITTEN)
+
     def test_declined_questions_send_nothing(self):
         # settings, answers in turn (the last one declines), the captions asked
         cases = [
