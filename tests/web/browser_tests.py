@@ -79,9 +79,16 @@ class BrowserCase(unittest.TestCase):
         return self.page.wait_ready()
 
     def connect(self):
+        return web_page.connect(self.page)
+
+    def assert_connect_finds_no_unit(self):
         self.page.click("connect")
-        return self.page.wait(lambda: (lambda s: s if s["updateEnabled"] else None)(
-            self.page.state()), what="the unit to be ready")
+        time.sleep(0.5)
+        state = self.page.wait_idle()
+        self.assertEqual(state["status"], status_with_instructions(40017))
+        self.assertEqual(state["rows"], NO_LINK)
+        self.assertFalse(state["updateEnabled"])
+        self.assertEqual(self.page.summary(), NOTHING_WRITTEN)
 
     def wait_for_end(self, timeout=30):
         """Waits for the dialog that ends a failed update, or for the idle page."""
@@ -181,13 +188,7 @@ class FailureTests(BrowserCase):
                         inputReports: reports(2, arguments[0]),
                         outputReports: reports(1, arguments[1]), featureReports: []}];""",
                                  input_bytes, output_bytes)
-                self.page.click("connect")
-                time.sleep(0.5)
-                state = self.page.wait_idle()
-                self.assertEqual(state["status"], status_with_instructions(40017))
-                self.assertEqual(state["rows"], NO_LINK)
-                self.assertFalse(state["updateEnabled"])
-                self.assertEqual(self.page.summary(), NOTHING_WRITTEN)
+                self.assert_connect_finds_no_unit()
 
     def test_declined_questions_send_nothing(self):
         # settings, answers in turn (the last one declines), the captions asked
@@ -232,12 +233,7 @@ class FailureTests(BrowserCase):
     def test_the_chooser_without_a_unit_leaves_the_page_idle(self):
         state = self.open("?simulate=plugged=0")
         self.assertEqual(state["status"], status_with_instructions(40017))
-        self.page.click("connect")
-        time.sleep(0.5)
-        state = self.page.wait_idle()
-        self.assertEqual(state["status"], status_with_instructions(40017))
-        self.assertEqual(state["rows"], NO_LINK)
-        self.assertFalse(state["updateEnabled"])
+        self.assert_connect_finds_no_unit()
 
     def test_unit_pulled_and_plugged_again_while_idle(self):
         self.open()

@@ -24,42 +24,35 @@ def main():
         page.screenshot(path)
         shots.append(path)
 
+    def english(page):
+        shoot(page, "ready")
+        page.click("update")
+        page.wait_dialog()
+        shoot(page, "confirmation")
+        page.answer(True)
+        page.wait(lambda: (page.state()["progress"] or {}).get("percent", 0) >= 25, 40,
+                  "a quarter of the blocks")
+        shoot(page, "progress")
+        page.wait(lambda: not page.state()["busy"], 80, "the update's end")
+        shoot(page, "success")
+        page.load(server.url("?simulate=fault=block:100"))
+        page.wait_ready()
+        web_page.start_update(page)
+        page.wait(lambda: page.state()["dialog"], 30, "the error report")
+        time.sleep(0.2)
+        shoot(page, "error")
+
     try:
-        driver = web_page.browser()
-        try:
-            page = web_page.Page(driver)
-            page.load(server.url("?simulate"))
-            page.wait_ready()
-            page.click("connect")
-            page.wait(lambda: page.state()["updateEnabled"], what="the unit")
-            shoot(page, "ready")
-            page.click("update")
-            page.wait_dialog()
-            shoot(page, "confirmation")
-            page.answer(True)
-            page.wait(lambda: (page.state()["progress"] or {}).get("percent", 0) >= 25, 40,
-                      "a quarter of the blocks")
-            shoot(page, "progress")
-            page.wait(lambda: not page.state()["busy"], 80, "the update's end")
-            shoot(page, "success")
-            page.load(server.url("?simulate=fault=block:100"))
-            page.wait_ready()
-            web_page.start_update(page)
-            page.wait(lambda: page.state()["dialog"], 30, "the error report")
-            time.sleep(0.2)
-            shoot(page, "error")
-        finally:
-            driver.quit()
-        driver = web_page.browser("de-DE")
-        try:
-            page = web_page.Page(driver)
-            page.load(server.url("?simulate"))
-            page.wait_ready()
-            page.click("connect")
-            page.wait(lambda: page.state()["updateEnabled"], what="the unit")
-            shoot(page, "german")
-        finally:
-            driver.quit()
+        for language, session in (("en-US", english), ("de-DE", lambda p: shoot(p, "german"))):
+            driver = web_page.browser(language)
+            try:
+                page = web_page.Page(driver)
+                page.load(server.url("?simulate"))
+                page.wait_ready()
+                web_page.connect(page)
+                session(page)
+            finally:
+                driver.quit()
     finally:
         server.close()
     for path in shots:

@@ -172,10 +172,16 @@ class Page:
         self.driver.save_screenshot(path)
 
 
+def connect(page):
+    """Chooses the unit with the page's button; returns the state once Update works."""
+    page.click("connect")
+    return page.wait(lambda: (lambda s: s if s["updateEnabled"] else None)(page.state()),
+                     what="Update to be enabled")
+
+
 def start_update(page):
     """Connects the simulated unit, presses Update and confirms."""
-    page.click("connect")
-    page.wait(lambda: page.state()["updateEnabled"], what="Update to be enabled")
+    connect(page)
     page.click("update")
     page.wait_dialog()
     page.answer(True)

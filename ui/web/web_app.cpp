@@ -78,13 +78,9 @@ void refreshVersionDisplay() {
 }
 
 void showIncompatibleBox() {
-  char16_t format[MESSAGE_BUFFER_UNITS];
-  char16_t text[MESSAGE_BUFFER_UNITS];
-  char16_t caption[MESSAGE_BUFFER_UNITS];
-  loadMessage(MSG_INCOMPATIBLE, format);
-  formatIncompatibleText(format, text, MESSAGE_BUFFER_UNITS);
-  loadMessage(MSG_INCOMPATIBLE_CAPTION, caption);
-  showBox(Box::Information, caption, text);
+  IncompatibleBoxTexts texts;
+  loadIncompatibleBoxTexts(texts);
+  showBox(Box::Information, texts.caption, texts.text);
 }
 
 // No unit, wrong mode, no updatable ESC, incompatible: the link is given up. The box
