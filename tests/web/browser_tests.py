@@ -156,6 +156,29 @@ class FailureTests(BrowserCase):
         self.assertEqual(state["dialog"]["text"],
                          error_text(40009, LINK_WRITE_FAILED, ERROR_DEVICE_NOT_CONNECTED))
 
+    def test_during_the_sequence_leaving_is_warned_and_the_buttons_do_nothing(self):
+        leaving = """const e = new Event('beforeunload', {cancelable: true});
+                     window.dispatchEvent(e); return e.defaultPrevented;"""
+        self.open("?simulate=fault=block:100")
+        self.connect()
+        self.assertFalse(self.page.script(leaving))
+        self.page.click("update")
+        self.page.wait_dialog()
+        self.page.answer(True)
+        state = self.page.wait(lambda: (lambda s: s if s["progress"] else None)(self.page.state()))
+        self.assertTrue(self.page.script(leaving))
+        self.assertFalse(state["updateEnabled"])
+        self.assertFalse(state["connectEnabled"])
+        # A click that reaches the buttons anyway changes nothing.
+        self.page.script("for (const id of ['update', 'connect']) {"
+                         "  const b = document.getElementById(id); b.disabled = false; b.click(); }")
+        state = self.wait_for_end()
+        self.assertEqual(state["dialog"]["caption"], text(40002))
+        self.assertFalse(self.page.script(leaving))
+        self.page.answer(True)
+        self.assertEqual(self.page.wait_idle()["status"], text(40030))
+        self.assertIn("1 erase(s), 100 blocks", self.page.summary())
+
     def test_a_rejected_send_report_shows_its_code_line(self):
         # The tenth report is the third block's (three of identification, four commands).
         self.open()
@@ -270,6 +293,20 @@ class FailureTests(BrowserCase):
 
 
 class ProductTests(BrowserCase):
+    def test_the_site_is_self_contained_and_carries_no_emulator(self):
+        site = os.path.join(BUILD_DIR, "site")
+        self.assertEqual(sorted(os.listdir(site)), ["app.js", "escupdater.js", "escupdater.wasm",
+                                                    "index.html", "style.css"])
+        for name in ("escupdater.js", "escupdater.wasm"):
+            with open(os.path.join(site, name), "rb") as module:
+                self.assertNotIn(b"esc_sim_", module.read())
+        self.open("")
+        fetched = self.page.script(
+            "return performance.getEntriesByType('resource').map((r) => r.name);")
+        self.assertEqual(sorted(url.rsplit("/", 1)[1] for url in fetched),
+                         ["app.js", "escupdater.js", "escupdater.wasm", "style.css"])
+        self.assertTrue(all(url.startswith(SERVER.url("").rsplit("/", 1)[0]) for url in fetched))
+
     def test_without_webhid_the_page_names_the_browsers_that_can(self):
         self.page.load(SERVER.url(host="insecure.test"))
         state = self.page.wait(lambda: (lambda s: s if s["notice"] else None)(self.page.state()))
