@@ -64,5 +64,7 @@ inline constexpr MessageId MSG_WEB_YES = 42005;
 inline constexpr MessageId MSG_WEB_NO = 42006;
 inline constexpr MessageId MSG_WEB_NO_WEBHID = 42007;
 inline constexpr MessageId MSG_WEB_NO_SIMULATION = 42008;
+inline constexpr MessageId MSG_WEB_UNIT_UNAVAILABLE = 42009;
+inline constexpr MessageId MSG_WEB_UNIT_UNAVAILABLE_CAPTION = 42010;
 
 }  // namespace esc

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "device/hid_link.h"
 #include "device/webhid/webhid_framing.h"
 
 // The JavaScript half (webhid_platform.js) answers each call; the asynchronous ones
@@ -15,6 +16,7 @@ EM_JS(double, webhid_device_at, (unsigned index), { return Module.escWebHid.devi
 EM_ASYNC_JS(int, webhid_open, (unsigned id), { return await Module.escWebHid.open(id); });
 // Vendor id in the high, product id in the low 16 bits; -1 for a device not open.
 EM_JS(double, webhid_identity, (unsigned id), { return Module.escWebHid.identity(id); });
+EM_JS(double, webhid_known_identity, (unsigned id), { return Module.escWebHid.knownIdentity(id); });
 EM_JS(int, webhid_reports,
       (unsigned id, int output, std::uint8_t* ids, std::uint32_t* bits, unsigned capacity),
       { return Module.escWebHid.reports(id, output, ids, bits, capacity); });
@@ -44,6 +46,8 @@ constexpr unsigned MAX_REPORTS = 64;
 
 struct WebHidState {
   std::uint32_t snapshotSize = 0;
+  // The error of the last programming unit of this enumeration that could not be opened.
+  std::uint32_t unitOpenError = 0;
   // Set by a failure this side finds (a report of the wrong length); otherwise the last
   // error is the JavaScript half's.
   std::uint32_t ownError = 0;
@@ -54,6 +58,7 @@ WebHidState state;
 std::uint32_t toId(DeviceHandle device) { return static_cast<std::uint32_t>(device); }
 
 bool beginEnumeration(void*) {
+  state.unitOpenError = 0;
   const int count = webhid_enumerate();
   state.snapshotSize = count < 0 ? 0 : static_cast<std::uint32_t>(count);
   return count >= 0;
@@ -82,7 +87,16 @@ DeviceHandle openDevice(void*, const char16_t* path) {
     id = id * 10u + static_cast<std::uint32_t>(path[i] - u'0');
   }
   state.ownError = 0;
-  if (path[i] != u'\0' || webhid_open(id) == 0) {
+  if (path[i] != u'\0') {
+    return INVALID_DEVICE_HANDLE;
+  }
+  if (webhid_open(id) == 0) {
+    const double identity = webhid_known_identity(id);
+    const auto value = identity < 0 ? 0u : static_cast<std::uint32_t>(identity);
+    if (identity >= 0 && isUnitIdentity(static_cast<std::uint16_t>(value >> 16),
+                                        static_cast<std::uint16_t>(value & 0xFFFFu))) {
+      state.unitOpenError = webhid_last_error();
+    }
     return INVALID_DEVICE_HANDLE;
   }
   return id;
@@ -176,6 +190,8 @@ const HidPlatform PLATFORM{nullptr,     beginEnumeration, interfaceAt,      endE
 }  // namespace
 
 const HidPlatform& webHidPlatform() { return PLATFORM; }
+
+std::uint32_t webHidUnitOpenError() { return state.unitOpenError; }
 
 std::u16string webHidDevicePath(std::uint32_t deviceId) {
   std::u16string digits;

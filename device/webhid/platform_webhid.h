@@ -21,6 +21,11 @@ inline constexpr std::uint32_t WEBHID_ERROR_INVALID_PARAMETER = 87;
 // The table; its operations may be called only from code run through Asyncify.
 const HidPlatform& webHidPlatform();
 
+// After an enumeration: the error left by opening a programming unit among its devices
+// that could not be opened (another tab or program may hold it), or 0 if there was none.
+// `open` passes such a unit over as it does on Windows; the page tells the user why.
+std::uint32_t webHidUnitOpenError();
+
 // The device path the platform gives the device with this id (the JavaScript half numbers
 // every device it sees once, and a device plugged in again gets a new number).
 std::u16string webHidDevicePath(std::uint32_t deviceId);

@@ -126,6 +126,14 @@ Module['escWebHid'] = (function () {
     }
   };
   api.deviceAt = (index) => idOf(snapshot[index]);
+  // Vendor id in the high, product id in the low 16 bits of a device seen, open or not.
+  api.knownIdentity = function (id) {
+    let identity = -1;
+    ids.forEach((number, known) => {
+      if (number === id) identity = known.vendorId * 65536 + known.productId;
+    });
+    return identity;
+  };
   api.open = async function (id) {
     let device = null;
     ids.forEach((number, known) => {

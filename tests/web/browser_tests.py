@@ -197,6 +197,22 @@ class FailureTests(BrowserCase):
         self.assertEqual(self.page.wait_idle()["status"], text(40030))
         self.assertIn("2 blocks", self.page.summary())
 
+    def test_a_unit_the_browser_will_not_open_is_reported_with_its_code_line(self):
+        self.open()
+        self.page.script("""
+            const hid = window.escSimulatedUnit;
+            hid.devices[hid.unitIndex()].open = () => Promise.reject(
+                new DOMException('Failed to open the device.', 'NotAllowedError'));""")
+        self.page.click("connect")
+        state = self.page.wait_dialog()
+        self.assertEqual(state, {"caption": text(42010), "text": error_text(42009, -4, 5),
+                                 "accept": "OK", "decline": None})
+        self.page.answer(True)
+        state = self.page.wait_idle()
+        self.assertEqual(state["status"], status_with_instructions(40017))
+        self.assertEqual(state["rows"], NO_LINK)
+        self.assertFalse(state["updateEnabled"])
+
     def test_unexpected_collections_are_refused_by_the_length_rules(self):
         # report bytes behind the id: (input, output)
         cases = [(32, 59), (59, 32), (59, 2000), (0, 59)]

@@ -77,6 +77,31 @@ void refreshVersionDisplay() {
   showVersionRow(2, nullptr, text, true);
 }
 
+void showErrorBox(const char16_t* caption, const char16_t* messageText, std::int32_t errorValue,
+                  std::uint32_t systemError) {
+  char16_t codeLineFormat[MESSAGE_BUFFER_UNITS];
+  char16_t text[MESSAGE_BUFFER_UNITS];
+  loadMessage(MSG_ERROR_CODE_LINE, codeLineFormat);
+  composeErrorText(messageText, codeLineFormat, errorValue, systemError, text,
+                   MESSAGE_BUFFER_UNITS);
+  showBox(Box::Error, caption, text);
+}
+
+// A unit the browser would not open is passed over like one held by another program on
+// Windows; the page says so, since the user has just chosen it and would see nothing
+// happen.
+void reportUnitOpenRefused() {
+  const std::uint32_t error = webHidUnitOpenError();
+  if (error == 0) {
+    return;
+  }
+  char16_t caption[MESSAGE_BUFFER_UNITS];
+  char16_t text[MESSAGE_BUFFER_UNITS];
+  loadMessage(MSG_WEB_UNIT_UNAVAILABLE_CAPTION, caption);
+  loadMessage(MSG_WEB_UNIT_UNAVAILABLE, text);
+  showErrorBox(caption, text, LINK_NO_UNIT, error);
+}
+
 void showIncompatibleBox() {
   IncompatibleBoxTexts texts;
   loadIncompatibleBoxTexts(texts);
@@ -97,7 +122,11 @@ void giveUpUnit(DetectionOutcome outcome) {
 // After the page's start and on the arrival of a device, only while no link is open. A
 // failed attempt changes nothing on the screen. True when it found a unit and gave it up.
 bool detectArrivedUnit() {
-  if (isOpen(page.link) || open(page.link) != LINK_OK) {
+  if (isOpen(page.link)) {
+    return false;
+  }
+  if (open(page.link) != LINK_OK) {
+    reportUnitOpenRefused();
     return false;
   }
   const DetectionOutcome outcome = classifyOpenUnit(page.link, page.target);
@@ -162,12 +191,7 @@ void reportError(void*, const char16_t* messageText, const char16_t* caption,
   close(page.link);
   setUpdateEnabled(false);
   refreshVersionDisplay();
-  char16_t codeLineFormat[MESSAGE_BUFFER_UNITS];
-  char16_t text[MESSAGE_BUFFER_UNITS];
-  loadMessage(MSG_ERROR_CODE_LINE, codeLineFormat);
-  composeErrorText(messageText, codeLineFormat, errorValue, systemError, text,
-                   MESSAGE_BUFFER_UNITS);
-  showBox(Box::Error, caption, text);
+  showErrorBox(caption, messageText, errorValue, systemError);
   showStatus(message(MSG_UPDATE_FAILED_NOTICE));
 }
 
@@ -228,9 +252,9 @@ EMSCRIPTEN_KEEPALIVE void esc_web_start(int simulated) {
     page.loadImage = loadFirmwareImage;
   }
   setUpdateEnabled(false);
-  const DetectionOutcome outcome = open(page.link) == LINK_OK
-                                       ? classifyOpenUnit(page.link, page.target)
-                                       : DetectionOutcome::NoUnit;
+  const bool opened = open(page.link) == LINK_OK;
+  const DetectionOutcome outcome =
+      opened ? classifyOpenUnit(page.link, page.target) : DetectionOutcome::NoUnit;
   switch (outcome) {
     case DetectionOutcome::Supported:
       showStatus(message(MSG_READY));
@@ -243,6 +267,9 @@ EMSCRIPTEN_KEEPALIVE void esc_web_start(int simulated) {
       break;
   }
   refreshVersionDisplay();
+  if (!opened) {
+    reportUnitOpenRefused();
+  }
   handleHeldEvents();
 }
 
