@@ -213,6 +213,30 @@ class FailureTests(BrowserCase):
         self.assertEqual(state["rows"], NO_LINK)
         self.assertFalse(state["updateEnabled"])
 
+    def test_units_that_cannot_be_updated_are_given_up_with_their_heading(self):
+        incompatible = {"caption": text(40033), "text": text(40034) % "TESSARO HVI",
+                        "accept": "OK", "decline": None}
+        # settings, the box shown first (or None), the status panel's heading
+        cases = [
+            ("model=0x110FA0D3", incompatible, 40035),
+            ("wrong-mode=1", None, 40015),
+            ("esc-status=0", None, 40016),
+        ]
+        for settings, box, heading in cases:
+            with self.subTest(settings=settings):
+                self.open("?simulate=" + settings)
+                self.page.click("connect")
+                if box is not None:
+                    self.assertEqual(self.page.wait_dialog(), box)
+                    self.assertEqual(self.page.state()["rows"], NO_LINK)
+                    self.page.answer(True)
+                state = self.page.wait(lambda: (lambda s: s if s["status"] != (
+                    status_with_instructions(40017)) and not s["busy"] else None)(
+                        self.page.state()))
+                self.assertEqual(state["status"], status_with_instructions(heading))
+                self.assertEqual(state["rows"], NO_LINK)
+                self.assertFalse(state["updateEnabled"])
+
     def test_unexpected_collections_are_refused_by_the_length_rules(self):
         # report bytes behind the id: (input, output)
         cases = [(32, 59), (59, 32), (59, 2000), (0, 59)]

@@ -31,7 +31,8 @@ struct Page {
   UpdateTarget target{};
   HeldDeviceEvents held;
   bool updateEnabled = false;
-  // The simulated unit writes the images built in; the product writes only real ones.
+  // The product writes only real images; with the simulated unit the page writes the
+  // images built in, placeholders too.
   ImageLoader loadImage = productImageLoader();
 };
 
@@ -137,11 +138,9 @@ bool detectArrivedUnit() {
       setUpdateEnabled(true);
       return false;
     case DetectionOutcome::AcceptedWithoutTarget:
-      refreshVersionDisplay();
       return false;
     default:
       giveUpUnit(outcome);
-      refreshVersionDisplay();
       return true;
   }
 }
