@@ -305,7 +305,7 @@ bool readReport(void* context, DeviceHandle handle, std::uint8_t* report, std::u
   const std::uint32_t delivered =
       is(fault, FaultKind::ShortAnswer) ? std::min(fault->length, length - 1) : length;
   std::memcpy(report, full.data(), delivered);
-  entry.bytes.assign(full.begin(), full.begin() + delivered);
+  entry.bytes.assign(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(delivered));
   return finish(bus, std::move(entry), delivered == length ? 0 : SIM_ERROR_INVALID_DATA);
 }
 

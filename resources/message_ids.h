@@ -62,4 +62,17 @@ inline constexpr MessageId MSG_CLI_INSTRUCTIONS = 41016;
 inline constexpr MessageId MSG_CLI_NO_PERMISSION = 41017;
 inline constexpr MessageId MSG_CLI_IN_USE = 41018;
 
+// The page's own texts.
+inline constexpr MessageId MSG_WEB_INSTRUCTIONS = 42000;
+inline constexpr MessageId MSG_WEB_CONNECT = 42001;
+inline constexpr MessageId MSG_WEB_UPDATE = 42002;
+inline constexpr MessageId MSG_WEB_OK = 42003;
+inline constexpr MessageId MSG_WEB_CANCEL = 42004;
+inline constexpr MessageId MSG_WEB_YES = 42005;
+inline constexpr MessageId MSG_WEB_NO = 42006;
+inline constexpr MessageId MSG_WEB_NO_WEBHID = 42007;
+inline constexpr MessageId MSG_WEB_NO_SIMULATION = 42008;
+inline constexpr MessageId MSG_WEB_UNIT_UNAVAILABLE = 42009;
+inline constexpr MessageId MSG_WEB_UNIT_UNAVAILABLE_CAPTION = 42010;
+
 }  // namespace esc

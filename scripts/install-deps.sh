@@ -30,6 +30,10 @@ packages+=(help2man lintian)
 # builds through ccache.
 packages+=(osslsigncode openssl gnupg softhsm2 libengine-pkcs11-openssl opensc ccache)
 
+# The updater in the browser: emscripten (its optimizer needs Debian's acorn), and
+# headless Chromium driven by Debian's Selenium for the browser tests and screenshots.
+packages+=(emscripten node-acorn chromium chromium-driver python3-selenium)
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -5,7 +5,8 @@
 # beside "Simulated programming unit", which plugs the unit in and out and sets what it
 # reports. Without a display, a scripted session (start-up, a full update, a failed one)
 # runs on a virtual display and leaves its screenshots in build/windows/screenshots/.
-# Then escupdate, the command line, shows info and an update on the simulated unit.
+# Then escupdate, the command line, shows info and an update on the simulated unit, and
+# the web updater runs in Chromium (or leaves screenshots in build/web/screenshots/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,3 +35,18 @@ echo "== $escupdate info --simulate"
 "$escupdate" info --simulate
 echo "== $escupdate update --yes --simulate=clock=virtual"
 "$escupdate" update --yes --simulate=clock=virtual
+
+# The updater in the browser, on the simulated unit. With a display, Chromium opens the
+# page served on 127.0.0.1 (a secure origin for WebHID) until Ctrl-C; without one,
+# screenshots of it land in build/web/screenshots/.
+cmake --preset web >/dev/null
+cmake --build --preset web -j "$(nproc)" >/dev/null
+echo "The web updater: build/web/site/ (the simulated unit beside it: build/web/simulate/)"
+if [[ -n ${DISPLAY:-} ]]; then
+  port=8417
+  echo "== http://127.0.0.1:$port/site/index.html?simulate (Ctrl-C ends the server)"
+  chromium "http://127.0.0.1:$port/site/index.html?simulate" >/dev/null 2>&1 &
+  /usr/bin/python3 -m http.server "$port" --bind 127.0.0.1 --directory build/web
+else
+  /usr/bin/python3 tests/web/screenshots.py build/web build/web/screenshots
+fi

@@ -52,6 +52,15 @@ if ! cmp "$product" "$product_repro/src/build/windows-product-repro/ui/win32/Esc
   exit 1
 fi
 
+# The updater in the browser: the page in headless Chromium on the simulated unit, and the
+# product's path of a build with the stand-in images, which it must write byte for byte.
+cmake --preset web >/dev/null
+cmake --build --preset web -j "$jobs"
+ctest --test-dir build/web --output-on-failure
+cmake --preset web -B build/web-product -DESC_FIRMWARE_DIR="$product_images" >/dev/null
+NODE_PATH=/usr/share/nodejs cmake --build build/web-product -j "$jobs"
+ctest --test-dir build/web-product --output-on-failure -R web_ProductTests
+
 if [[ -x tests/wine/run.sh ]]; then
   tests/wine/run.sh build/windows --product build/windows-product/ui/win32/EscUpdater.exe \
     --images "$product_images"

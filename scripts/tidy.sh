@@ -13,6 +13,7 @@ root=$PWD
 FOLDERS=(
   device
   device/linux
+  device/webhid
   device/win32
   emulator
   resources/catalogue

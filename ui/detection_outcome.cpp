@@ -2,6 +2,7 @@
 
 #include "device/report_layout.h"
 #include "resources/message_ids.h"
+#include "ui/texts.h"
 
 namespace esc {
 
@@ -42,6 +43,13 @@ MessageId headingOf(DetectionOutcome outcome) {
 bool keepsLinkOpen(DetectionOutcome outcome) {
   return outcome == DetectionOutcome::Supported ||
          outcome == DetectionOutcome::AcceptedWithoutTarget;
+}
+
+void loadIncompatibleBoxTexts(IncompatibleBoxTexts& texts) {
+  char16_t format[MESSAGE_BUFFER_UNITS];
+  loadMessage(MSG_INCOMPATIBLE, format);
+  formatIncompatibleText(format, texts.text, MESSAGE_BUFFER_UNITS);
+  loadMessage(MSG_INCOMPATIBLE_CAPTION, texts.caption);
 }
 
 }  // namespace esc

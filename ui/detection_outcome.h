@@ -30,4 +30,12 @@ MessageId headingOf(DetectionOutcome outcome);
 // Whether the outcome keeps the link open.
 bool keepsLinkOpen(DetectionOutcome outcome);
 
+// The box that tells why an incompatible controller is given up: its caption, and its
+// text with the supported type in place.
+struct IncompatibleBoxTexts {
+  char16_t caption[MESSAGE_BUFFER_UNITS];
+  char16_t text[MESSAGE_BUFFER_UNITS];
+};
+void loadIncompatibleBoxTexts(IncompatibleBoxTexts& texts);
+
 }  // namespace esc

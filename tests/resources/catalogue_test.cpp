@@ -25,6 +25,10 @@ const std::set<MessageId> COMMAND_LINE_IDS = {41000, 41001, 41002, 41003, 41004,
                                               41007, 41008, 41009, 41010, 41011, 41012, 41013,
                                               41014, 41015, 41016, 41017, 41018};
 
+// The page's own texts (the updater in the browser).
+const std::set<MessageId> PAGE_IDS = {42000, 42001, 42002, 42003, 42004, 42005,
+                                      42006, 42007, 42008, 42009, 42010};
+
 // Ids inside the shown range that deliberately have no text.
 const MessageId IDS_WITHOUT_TEXT[] = {40010, 40013, 40014, 40018, 40019, 40021, 40024};
 
@@ -64,6 +68,7 @@ TEST(Catalogue, HoldsExactlyTheShownIdsAndEachInBothLanguages) {
   }
   std::set<MessageId> expected = SHOWN_IDS;
   expected.insert(COMMAND_LINE_IDS.begin(), COMMAND_LINE_IDS.end());
+  expected.insert(PAGE_IDS.begin(), PAGE_IDS.end());
   EXPECT_EQ(english, expected);
   EXPECT_EQ(german, expected);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 #include "device/report_layout.h"
 #include "resources/message_ids.h"
@@ -51,6 +52,29 @@ TEST(DetectionOutcome, FollowsModeThenEscStatusThenModelCode) {
     EXPECT_EQ(keepsLinkOpen(outcome), c.linkStaysOpen);
     EXPECT_EQ(target.targetVersion != 0, c.outcome == DetectionOutcome::Supported);
   }
+}
+
+TEST(DetectionOutcome, TheIncompatibleBoxNamesTheSupportedTypeInEitherLanguage) {
+  const struct {
+    Language language;
+    const char16_t* caption;
+    const char16_t* start;
+  } cases[] = {
+      {Language::English, catalogueText(Language::English, MSG_INCOMPATIBLE_CAPTION),
+       u"With this updater you can only update the firmware of VELMOR ESCs with the type "
+       u"'TESSARO HVI'. Other models"},
+      {Language::German, catalogueText(Language::German, MSG_INCOMPATIBLE_CAPTION),
+       u"Mit diesem Updater läßt sich ausschließlich die Firmware von VELMOR Reglern des Typs "
+       u"'TESSARO HVI' aktualisieren."},
+  };
+  for (const auto& c : cases) {
+    setMessageLanguage(c.language);
+    IncompatibleBoxTexts texts;
+    loadIncompatibleBoxTexts(texts);
+    EXPECT_EQ(std::u16string(texts.caption), c.caption);
+    EXPECT_EQ(std::u16string(texts.text).rfind(c.start, 0), 0u);
+  }
+  setMessageLanguage(Language::English);
 }
 
 }  // namespace

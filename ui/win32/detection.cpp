@@ -49,13 +49,9 @@ int removalHolds = 0;
 HeldDeviceEvents heldEvents;
 
 void showIncompatibleBox() {
-  char16_t format[MESSAGE_BUFFER_UNITS];
-  char16_t text[MESSAGE_BUFFER_UNITS];
-  char16_t caption[MESSAGE_BUFFER_UNITS];
-  loadMessage(MSG_INCOMPATIBLE, format);
-  formatIncompatibleText(format, text, MESSAGE_BUFFER_UNITS);
-  loadMessage(MSG_INCOMPATIBLE_CAPTION, caption);
-  ShowMessageBox(text, caption, MB_OK | MB_ICONINFORMATION);
+  IncompatibleBoxTexts texts;
+  loadIncompatibleBoxTexts(texts);
+  ShowMessageBox(texts.text, texts.caption, MB_OK | MB_ICONINFORMATION);
 }
 
 // No unit, wrong mode, no updatable ESC, incompatible: the link is given up. The box
