@@ -113,7 +113,7 @@ bool givenWait(const std::vector<std::string>& words, std::uint32_t seconds) {
 }
 
 void checkAccepted(const std::vector<std::string>& words, const CliArguments& record) {
-  check(record.verb != Verb::None || record.help, "a verb, or help");
+  check(record.verb != Verb::None || record.help || record.version, "a verb, help or version");
   check(record.helpVerb == Verb::None || record.verb == Verb::Help, "a help verb only after help");
   check(record.helpVerb != Verb::Help, "help is no help verb");
   check(record.verb == Verb::None || given(words, verbName(record.verb)), "the verb was given");
@@ -127,6 +127,7 @@ void checkAccepted(const std::vector<std::string>& words, const CliArguments& re
         "--yes was given");
   check(!record.json || given(words, "--json"), "--json was given");
   check(!record.help || given(words, "-h") || given(words, "--help"), "--help was given");
+  check(!record.version || given(words, "--version"), "--version was given");
   check(record.waitSeconds <= MAX_WAIT_SECONDS, "the wait is at most a day");
   check(record.wait || record.waitSeconds == 0, "seconds only with --wait");
   check(!record.wait || given(words, "--wait") || record.waitSeconds != 0, "--wait was given");
