@@ -379,15 +379,14 @@ Ending reportNotUpdatable(const Session& session, DetectionOutcome outcome, json
     return Ending::Unsupported;
   }
   if (outcome == DetectionOutcome::Incompatible) {
-    char16_t format[MESSAGE_BUFFER_UNITS];
-    char16_t text[MESSAGE_BUFFER_UNITS];
-    loadMessage(MSG_INCOMPATIBLE, format);
-    formatIncompatibleText(format, text, MESSAGE_BUFFER_UNITS);
-    const std::string caption = messageText(MSG_INCOMPATIBLE_CAPTION);
-    fields["box"] = {{"caption", caption}, {"text", toUtf8(text)}};
+    IncompatibleBoxTexts box;
+    loadIncompatibleBoxTexts(box);
+    const std::string caption = toUtf8(box.caption);
+    const std::string text = toUtf8(box.text);
+    fields["box"] = {{"caption", caption}, {"text", text}};
     if (human) {
       session.line(Stream::Err, caption);
-      session.line(Stream::Err, toUtf8(text));
+      session.line(Stream::Err, text);
       session.line(Stream::Err, "");
     }
   }
