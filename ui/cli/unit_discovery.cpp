@@ -28,24 +28,24 @@ bool forEachInterface(const HidPlatform& platform, Visit visit) {
   return true;
 }
 
-enum class Reading { Unit, NotAUnit, Unusable };
-
-// Opens the device only to read its ids. An open that fails tells whether a unit is there
-// that cannot be used, where the platform can tell (`openProblem`).
-Reading readUnitIds(const HidPlatform& platform, OpenProblem openProblem,
-                    const std::u16string& path, std::uint16_t& productId, UnitProblem& problem) {
+// Opens the device only to read its ids: Unit, NotAUnit, or Unusable when an open that
+// fails tells that a unit is there that cannot be used, where the platform can tell
+// (`openProblem`).
+DeviceCheck readUnitIds(const HidPlatform& platform, OpenProblem openProblem,
+                        const std::u16string& path, std::uint16_t& productId,
+                        UnitProblem& problem) {
   problem = UnitProblem::None;
   const DeviceHandle device = platform.openDevice(platform.context, path.c_str());
   if (device == INVALID_DEVICE_HANDLE) {
     if (openProblem != nullptr) {
       problem = openProblem(platform.lastError(platform.context));
     }
-    return problem == UnitProblem::None ? Reading::NotAUnit : Reading::Unusable;
+    return problem == UnitProblem::None ? DeviceCheck::NotAUnit : DeviceCheck::Unusable;
   }
   std::uint16_t vendorId = 0;
   const bool read = platform.readAttributes(platform.context, device, vendorId, productId);
   platform.closeDevice(platform.context, device);
-  return read && isUnitIdentity(vendorId, productId) ? Reading::Unit : Reading::NotAUnit;
+  return read && isUnitIdentity(vendorId, productId) ? DeviceCheck::Unit : DeviceCheck::NotAUnit;
 }
 
 char16_t lowerAscii(char16_t c) {
@@ -113,7 +113,7 @@ bool findUnits(const HidPlatform& platform, std::vector<UnitEntry>& units,
   for (const std::u16string& path : paths) {
     std::uint16_t productId = 0;
     UnitProblem problem = UnitProblem::None;
-    if (readUnitIds(platform, openProblem, path, productId, problem) != Reading::NotAUnit) {
+    if (readUnitIds(platform, openProblem, path, productId, problem) != DeviceCheck::NotAUnit) {
       units.push_back(UnitEntry{path, productId, problem});
     }
   }
@@ -136,15 +136,7 @@ DeviceCheck checkDevicePath(const HidPlatform& platform, const std::u16string& p
     return DeviceCheck::NoDevice;
   }
   std::uint16_t productId = 0;
-  switch (readUnitIds(platform, openProblem, found, productId, problem)) {
-    case Reading::Unit:
-      return DeviceCheck::Unit;
-    case Reading::Unusable:
-      return DeviceCheck::Unusable;
-    case Reading::NotAUnit:
-      break;
-  }
-  return DeviceCheck::NotAUnit;
+  return readUnitIds(platform, openProblem, found, productId, problem);
 }
 
 HidPlatform restrictToDevice(DeviceFilter& filter) {
