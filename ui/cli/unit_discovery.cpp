@@ -1,8 +1,5 @@
 #include "ui/cli/unit_discovery.h"
 
-#include <type_traits>
-#include <utility>
-
 #include "device/hid_link.h"
 
 namespace esc::cli {
@@ -55,12 +52,12 @@ char16_t lowerAscii(char16_t c) {
 DeviceFilter& filterOf(void* context) { return *static_cast<DeviceFilter*>(context); }
 
 // A table entry of the filtered platform that hands its call to the base platform.
-template <auto Member,
-          typename Entry = std::remove_reference_t<decltype(std::declval<HidPlatform&>().*Member)>>
+template <auto Member>
 struct Forward;
 
-template <auto Member, typename Result, typename... Arguments>
-struct Forward<Member, Result (*)(void*, Arguments...)> {
+template <typename Result, typename... Arguments,
+          Result (*HidPlatform::*Member)(void*, Arguments...)>
+struct Forward<Member> {
   static Result call(void* context, Arguments... arguments) {
     const HidPlatform& base = *filterOf(context).base;
     return (base.*Member)(base.context, arguments...);
