@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <iterator>
 
 #include "device/hid_link.h"
 #include "device/linux/linux_os.h"
@@ -229,8 +228,7 @@ void takeFraming(OpenHidraw& device, const ReportLengths& lengths) {
   device.framingKnown = true;
   device.inputNumbered = lengths.inputNumbered;
   device.outputNumbered = lengths.outputNumbered;
-  std::copy(std::begin(lengths.inputLengths), std::end(lengths.inputLengths),
-            device.inputLengths.begin());
+  device.inputLengths = lengths.inputLengths;
 }
 
 // The framing of a device's reports, read from its descriptor once per open.

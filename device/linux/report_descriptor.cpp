@@ -1,5 +1,7 @@
 #include "device/linux/report_descriptor.h"
 
+#include <algorithm>
+
 namespace esc {
 namespace {
 
@@ -108,12 +110,15 @@ DescriptorError applyShortItem(Parser& parser, std::uint8_t prefix, std::uint32_
 }
 
 // The id byte is counted whether or not the reports are numbered, as Windows does.
+std::uint64_t reportBytes(const Direction& direction, std::size_t id) {
+  return (direction.bits[id] + 7) / 8 + 1;
+}
+
 std::uint32_t longestReport(const Direction& direction) {
   std::uint64_t longest = 0;
   for (std::size_t id = 0; id < REPORT_IDS; ++id) {
     if (direction.declared[id]) {
-      const std::uint64_t bytes = (direction.bits[id] + 7) / 8 + 1;
-      longest = bytes > longest ? bytes : longest;
+      longest = std::max(longest, reportBytes(direction, id));
     }
   }
   return static_cast<std::uint32_t>(longest);
@@ -124,8 +129,7 @@ DescriptorParse finish(const Parser& parser) {
   for (std::size_t id = 0; id < REPORT_IDS; ++id) {
     if (parser.input.declared[id]) {
       // At most MAX_REPORT_BYTES: a longer report failed the parse.
-      result.lengths.inputLengths[id] =
-          static_cast<std::uint16_t>((parser.input.bits[id] + 7) / 8 + 1);
+      result.lengths.inputLengths[id] = static_cast<std::uint16_t>(reportBytes(parser.input, id));
     }
   }
   result.lengths.inputLength = longestReport(parser.input);

@@ -7,6 +7,7 @@
 // a failure in time linear in its size.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -23,7 +24,7 @@ struct ReportLengths {
   // Each input report's length in bytes, id byte included, by report id (index 0 for
   // unnumbered input); 0 for an id the descriptor does not declare. hidraw delivers a
   // report at its own length, which Windows pads to the longest.
-  std::uint16_t inputLengths[256] = {};
+  std::array<std::uint16_t, 256> inputLengths{};
 };
 
 enum class DescriptorError {
