@@ -418,6 +418,13 @@ std::string versionLine() {
          std::to_string(ESC_UPDATER_VERSION_PATCH);
 }
 
+json outcomeJson(Ending ending, int status, bool interrupted) {
+  return {{"event", "outcome"},
+          {"result", exitRule(ending).result},
+          {"exitCode", status},
+          {"interrupted", interrupted}};
+}
+
 std::string problemText(const UnitEntry& unit) {
   const std::u16string rule = fromUtf8(UDEV_RULE_PATH);
   const FormatArgument arguments[] = {textArgument(unit.path.c_str()), textArgument(rule.c_str())};
@@ -438,11 +445,9 @@ int reportUnusable(const Session& session, const UnitEntry& unit) {
   } else if (list) {
     session.json(unitsJson({unit}));
   } else if (session.arguments.verb == Verb::Update) {
-    session.json({{"event", "outcome"},
-                  {"result", exitRule(Ending::Unusable).result},
-                  {"exitCode", EXIT_UNUSABLE},
-                  {"interrupted", false},
-                  {"problem", problemJson(unit)}});
+    json line = outcomeJson(Ending::Unusable, EXIT_UNUSABLE, false);
+    line["problem"] = problemJson(unit);
+    session.json(line);
   } else {
     session.json({{"problem", problemJson(unit)}});
   }
@@ -501,11 +506,8 @@ std::string interruptedText(bool json) {
   if (!json) {
     return "\n" + notice + "\n";
   }
-  const nlohmann::json outcome = {{"event", "outcome"},
-                                  {"result", "interrupted"},
-                                  {"exitCode", EXIT_INTERRUPTED},
-                                  {"interrupted", true},
-                                  {"message", notice}};
+  nlohmann::json outcome = outcomeJson(Ending::Interrupted, EXIT_INTERRUPTED, true);
+  outcome["message"] = notice;
   return outcome.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 

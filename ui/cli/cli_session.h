@@ -71,6 +71,10 @@ Ending reportNotUpdatable(const Session& session, DetectionOutcome outcome, nloh
 nlohmann::json rowsJson(const std::array<VersionRow, 3>& rows);
 void printRows(const Session& session, const std::array<VersionRow, 3>& rows);
 
+// The JSON outcome line's common fields: the result `ending` names, the exit status, and
+// whether an interruption arrived.
+nlohmann::json outcomeJson(Ending ending, int status, bool interrupted);
+
 // Why a unit cannot be used, naming its device and what to do, as text and as JSON.
 std::string problemText(const UnitEntry& unit);
 nlohmann::json problemJson(const UnitEntry& unit);

@@ -325,14 +325,10 @@ int finishUpdate(UpdateRun& run, const ImageLoader loadImage) {
   const bool interrupted = interruption.requested(interruption.context);
   // The result tells what became of the ESC; the status says interrupted only when the ESC
   // is whole: a failed update stays a failure, whatever arrived meanwhile.
-  const char* result = exitRule(ending).result;
   const int status =
       exitStatus(interrupted && ending != Ending::Failed ? Ending::Interrupted : ending);
   if (!human(run)) {
-    json line = {{"event", "outcome"},
-                 {"result", result},
-                 {"exitCode", status},
-                 {"interrupted", interrupted}};
+    json line = outcomeJson(ending, status, interrupted);
     line.update(run.outcome);
     session.json(line);
   }
@@ -365,9 +361,7 @@ int updateVerb(const Session& session) {
     const int status = exitStatus(ending);
     close(link);
     if (arguments.json) {
-      fields["result"] = exitRule(ending).result;
-      fields["exitCode"] = status;
-      fields["interrupted"] = false;
+      fields.update(outcomeJson(ending, status, false));
       session.json(fields);
     }
     return status;
