@@ -64,7 +64,7 @@ constexpr int INTERRUPTS[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 // would leave the ESC half-written for as long as nobody continues the job. They are
 // ignored during the write, and they are no interruption.
 constexpr int JOB_STOPS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
-struct sigaction jobStopActions[3];
+struct sigaction jobStopActions[std::size(JOB_STOPS)];
 
 struct sigaction ignoring() {
   struct sigaction ignore {};
