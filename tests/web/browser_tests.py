@@ -90,6 +90,11 @@ class BrowserCase(unittest.TestCase):
         self.assertFalse(state["updateEnabled"])
         self.assertEqual(self.page.summary(), NOTHING_WRITTEN)
 
+    def on_unit(self, source, *args):
+        """Runs `source` in the page with `unit`, the simulated unit's HID device, at hand."""
+        return self.page.script("const hid = window.escSimulatedUnit;"
+                                "const unit = hid.devices[hid.unitIndex()];" + source, *args)
+
     def wait_for_end(self, timeout=30):
         """Waits for the dialog that ends a failed update, or for the idle page."""
         return self.page.wait(lambda: (lambda s: s if s["dialog"] or not s["busy"] else None)(
@@ -182,9 +187,7 @@ class FailureTests(BrowserCase):
     def test_a_rejected_send_report_shows_its_code_line(self):
         # The tenth report is the third block's (three of identification, four commands).
         self.open()
-        self.page.script("""
-            const hid = window.escSimulatedUnit;
-            const unit = hid.devices[hid.unitIndex()];
+        self.on_unit("""
             const send = unit.sendReport.bind(unit);
             let reports = 0;
             unit.sendReport = (id, data) => ++reports === 10
@@ -199,9 +202,8 @@ class FailureTests(BrowserCase):
 
     def test_a_unit_the_browser_will_not_open_is_reported_with_its_code_line(self):
         self.open()
-        self.page.script("""
-            const hid = window.escSimulatedUnit;
-            hid.devices[hid.unitIndex()].open = () => Promise.reject(
+        self.on_unit("""
+            unit.open = () => Promise.reject(
                 new DOMException('Failed to open the device.', 'NotAllowedError'));""")
         self.page.click("connect")
         state = self.page.wait_dialog()
@@ -243,14 +245,13 @@ class FailureTests(BrowserCase):
         for input_bytes, output_bytes in cases:
             with self.subTest(input=input_bytes, output=output_bytes):
                 self.open()
-                self.page.script("""
-                    const hid = window.escSimulatedUnit;
+                self.on_unit("""
                     const reports = (id, bytes) => bytes ? [{reportId: id,
                         items: [{reportSize: 8, reportCount: bytes}]}] : [];
-                    hid.devices[hid.unitIndex()].collections = [{usagePage: 0xFF00, usage: 1,
+                    unit.collections = [{usagePage: 0xFF00, usage: 1,
                         inputReports: reports(2, arguments[0]),
                         outputReports: reports(1, arguments[1]), featureReports: []}];""",
-                                 input_bytes, output_bytes)
+                             input_bytes, output_bytes)
                 self.assert_connect_finds_no_unit()
 
     def test_declined_questions_send_nothing(self):

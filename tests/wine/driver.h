@@ -194,6 +194,9 @@ enum class BoxIcon { None, Error, Warning, Information, Question, Unknown };
 BoxIcon shownIcon(const MessageBoxView& box);
 // Waits briefly for the box to show `expected`; reports the icon it shows otherwise.
 bool checkBoxIcon(Test& test, const MessageBoxView& box, BoxIcon expected);
+// A box with OK as its only button and `icon`; `which` names it in the failure
+// ("the error box").
+void checkOkBox(Test& test, const MessageBoxView& box, BoxIcon icon, const char* which);
 
 // ---- Expected texts ------------------------------------------------------------------
 

@@ -234,4 +234,10 @@ bool checkBoxIcon(Test& test, const MessageBoxView& box, BoxIcon expected) {
                printable(box.caption).c_str(), iconName(shown), iconName(expected));
 }
 
+void checkOkBox(Test& test, const MessageBoxView& box, BoxIcon icon, const char* which) {
+  check(test, box.hasOk && !box.hasCancel && !box.hasYes && !box.hasNo,
+        "%s has other buttons than OK", which);
+  checkBoxIcon(test, box, icon);
+}
+
 }  // namespace driver

@@ -23,20 +23,12 @@ void sleepUntil(void*, std::uint64_t deadlineMicroseconds) {
 }
 
 // The bus's real clock calls its idle hook every few milliseconds of a wait, and only
-// the unit's own waits run on that clock: those of a transfer it keeps waiting.
-TransferWaitHandler transferWait;
-
-void whileBusWaits(void*) {
-  if (transferWait.whileWaiting != nullptr) {
-    transferWait.whileWaiting(transferWait.context);
-  }
-}
-
+// the unit's own waits run on that clock: those of a transfer it keeps waiting. The
+// handler is that hook.
 void installTransferWaitHandler(void* context, TransferWaitHandler handler) {
-  transferWait = handler;
   Clock& clock = static_cast<Bus*>(context)->clock;
-  clock.idle = handler.whileWaiting != nullptr ? whileBusWaits : nullptr;
-  clock.idleContext = nullptr;
+  clock.idle = handler.whileWaiting;
+  clock.idleContext = handler.context;
 }
 
 }  // namespace

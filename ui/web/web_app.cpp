@@ -3,7 +3,9 @@
 // calls in through the exported functions below, one at a time: those that may wait on
 // the device or on the user are awaited, and device events that come meanwhile are only
 // held, then handled when the call allows it, as the window does while a box is open or
-// the update uses the link.
+// the update uses the link. Unlike the window, which shows the unit's removal during a
+// question of the update at once, the page holds it too until the question is answered;
+// the update then fails at the lock all the same.
 #include <emscripten.h>
 
 #include <cstddef>
