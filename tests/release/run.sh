@@ -31,11 +31,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-report() {  # report <ok|FAIL> <text>
-  echo "$1 $2"
-  [[ $1 == ok ]] || failures=$((failures + 1))
-}
+# shellcheck source=tests/report.sh
+source tests/report.sh
 
 # The runs build the same commit again and again: ccache, where installed, shares the work.
 if command -v ccache >/dev/null; then
