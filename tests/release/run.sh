@@ -19,6 +19,9 @@ set -euo pipefail
 images=$(realpath "$1")
 unsigned_gui=$(realpath "$2")
 unsigned_cli=$(realpath "$3")
+# The version the release must carry: the project's in the build of the unsigned programs.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "${unsigned_gui%/ui/win32/*}/CMakeCache.txt")
+[[ -n $version ]] || { echo "no project version in the build of $unsigned_gui" >&2; exit 2; }
 cd "$(dirname "$0")/../.."
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/esc-release-test.XXXXXX")
@@ -238,11 +241,11 @@ unset TMPDIR
 
 # check_release <what> <signed: no, yes or time-stamped>: the release in $out.
 check_release() {
-  local what=$1 signed=$2 program stripped
+  local what=$1 signed=$2 program unsigned
   for program in EscUpdater.exe escupdate.exe; do
+    [[ $program == EscUpdater.exe ]] && unsigned=$unsigned_gui || unsigned=$unsigned_cli
     if [[ $signed == no ]]; then
-      [[ $program == EscUpdater.exe ]] && stripped=$unsigned_gui || stripped=$unsigned_cli
-      if cmp -s "$out/$program" "$stripped"; then
+      if cmp -s "$out/$program" "$unsigned"; then
         report ok "$what: $program is the unsigned build"
       else
         report FAIL "$what: $program differs from the unsigned build"
@@ -262,8 +265,7 @@ check_release() {
       report ok "$what: the signature of $program verifies against the throwaway CA ($signed)"
     fi
     osslsigncode remove-signature -in "$out/$program" -out "$work/stripped.exe" >/dev/null
-    [[ $program == EscUpdater.exe ]] && stripped=$unsigned_gui || stripped=$unsigned_cli
-    if cmp "$work/stripped.exe" "$stripped"; then
+    if cmp "$work/stripped.exe" "$unsigned"; then
       report ok "$what: $program without its signature equals the unsigned build"
     else
       report FAIL "$what: $program without its signature differs from the unsigned build"
@@ -276,8 +278,7 @@ check_release() {
   else
     report FAIL "$what: SHA256SUMS"
   fi
-  local version commit deb
-  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows-product/CMakeCache.txt)
+  local commit deb
   commit=$(git -C "$src" rev-parse HEAD)
   deb=$out/escupdate_${version}_amd64.deb
   if [[ -f $deb ]] && grep -qx "ESC firmware updater $version" "$out/RELEASE.txt" &&
