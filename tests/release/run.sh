@@ -6,9 +6,10 @@
 #   tests/release/run.sh <images> <EscUpdater.exe> <escupdate.exe>
 #
 # <images> holds stand-ins for the firmware with their SHA256SUMS; the two programs are
-# unsigned builds from them (with the default vendor id) that the signed ones, with
-# their signatures removed, must equal. The release script runs in a copy of the work
-# tree committed as it is, so that uncommitted changes are tested too.
+# unsigned builds from them (with the default vendor id, in their build folder, whose
+# CMakeCache.txt gives the version) that the signed ones, with their signatures removed,
+# must equal. The release script runs in a copy of the work tree committed as it is, so
+# that uncommitted changes are tested too.
 #
 # First the refusals, which all come before any build: each must exit 1 with its message
 # and leave no release folder. Then a run that is interrupted while it builds, a release
