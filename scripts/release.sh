@@ -141,6 +141,17 @@ trap 'stop terminated; exit 143' TERM HUP
 
 step() { echo "== $*"; }
 
+# checked <message> <command...>: a short step whose output goes to a log, shown with the
+# message when the command fails.
+checked() {
+  local message=$1 log=$work/checked.log
+  shift
+  "$@" >"$log" 2>&1 || {
+    sed 's/^/  /' "$log" >&2
+    fail "$message"
+  }
+}
+
 # run <log name> <command...>: a long step, with its output in a log whose end is shown
 # when the step fails.
 run() {
@@ -209,10 +220,8 @@ sign() {
   local in=$1 signed=$2 log=$work/sign.log url
   local verify_options=(-CAfile "$chain")
   if [[ ${#timestamps[@]} -eq 0 ]]; then
-    osslsigncode sign "${sign_options[@]}" -h sha256 -in "$in" -out "$signed" >"$log" 2>&1 || {
-      sed 's/^/  /' "$log" >&2
-      fail "signing $(basename "$in") failed (above)"
-    }
+    checked "signing $(basename "$in") failed (above)" \
+      osslsigncode sign "${sign_options[@]}" -h sha256 -in "$in" -out "$signed"
   else
     verify_options+=(-TSA-CAfile "$tsa_chain")
     for url in "${timestamps[@]}"; do
@@ -229,21 +238,15 @@ sign() {
       fail "no time-stamp server answered (${timestamps[*]}); without a time stamp the signature would end with the certificate"
     fi
   fi
-  osslsigncode verify "${verify_options[@]}" -in "$signed" >"$log" 2>&1 || {
-    sed 's/^/  /' "$log" >&2
-    fail "the signature of $(basename "$signed") does not verify against $chain (above)"
-  }
+  checked "the signature of $(basename "$signed") does not verify against $chain (above)" \
+    osslsigncode verify "${verify_options[@]}" -in "$signed"
 }
 
 if [[ -n $signing ]]; then
   printf 'int main(void) { return 0; }\n' >"$work/trial.c"
   x86_64-w64-mingw32-gcc -s "$work/trial.c" -o "$work/trial.exe"
-  trial_log=$work/trial-sign.log
-  osslsigncode sign "${sign_options[@]}" -h sha256 -in "$work/trial.exe" \
-    -out "$work/trial-signed.exe" >"$trial_log" 2>&1 || {
-    sed 's/^/  /' "$trial_log" >&2
-    fail "the certificate cannot sign (above): check the token, its PIN or the password in ESC_SIGN_PASSWORD"
-  }
+  checked "the certificate cannot sign (above): check the token, its PIN or the password in ESC_SIGN_PASSWORD" \
+    osslsigncode sign "${sign_options[@]}" -h sha256 -in "$work/trial.exe" -out "$work/trial-signed.exe"
   # The signer's certificate, as it went into the trial signature: the only one, or the
   # one that is no CA.
   osslsigncode extract-signature -pem -in "$work/trial-signed.exe" -out "$work/trial.p7" \
@@ -428,15 +431,10 @@ fi
 
 if [[ -n $gpg_key ]]; then
   step "signing SHA256SUMS with the OpenPGP key $gpg_key"
-  gpg --batch --yes --local-user "$gpg_key" --armor --detach-sign \
-    --output "$staging/SHA256SUMS.asc" "$staging/SHA256SUMS" 2>"$work/gpg.log" || {
-    sed 's/^/  /' "$work/gpg.log" >&2
-    fail "gpg could not sign SHA256SUMS (above)"
-  }
-  gpg --batch --verify "$staging/SHA256SUMS.asc" "$staging/SHA256SUMS" 2>"$work/gpg.log" || {
-    sed 's/^/  /' "$work/gpg.log" >&2
-    fail "the signature SHA256SUMS.asc does not verify (above)"
-  }
+  checked "gpg could not sign SHA256SUMS (above)" gpg --batch --yes --local-user "$gpg_key" \
+    --armor --detach-sign --output "$staging/SHA256SUMS.asc" "$staging/SHA256SUMS"
+  checked "the signature SHA256SUMS.asc does not verify (above)" \
+    gpg --batch --verify "$staging/SHA256SUMS.asc" "$staging/SHA256SUMS"
 fi
 
 mv -T "$staging" "$out"

@@ -6,9 +6,10 @@
 #   tests/release/run.sh <images> <EscUpdater.exe> <escupdate.exe>
 #
 # <images> holds stand-ins for the firmware with their SHA256SUMS; the two programs are
-# unsigned builds from them (with the default vendor id) that the signed ones, with
-# their signatures removed, must equal. The release script runs in a copy of the work
-# tree committed as it is, so that uncommitted changes are tested too.
+# unsigned builds from them (with the default vendor id, in their build folder, whose
+# CMakeCache.txt gives the version) that the signed ones, with their signatures removed,
+# must equal. The release script runs in a copy of the work tree committed as it is, so
+# that uncommitted changes are tested too.
 #
 # First the refusals, which all come before any build: each must exit 1 with its message
 # and leave no release folder. Then a run that is interrupted while it builds, a release
@@ -19,6 +20,9 @@ set -euo pipefail
 images=$(realpath "$1")
 unsigned_gui=$(realpath "$2")
 unsigned_cli=$(realpath "$3")
+# The version the release must carry: the project's in the build of the unsigned programs.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "${unsigned_gui%/ui/win32/*}/CMakeCache.txt")
+[[ -n $version ]] || { echo "no project version in the build of $unsigned_gui" >&2; exit 2; }
 cd "$(dirname "$0")/../.."
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/esc-release-test.XXXXXX")
@@ -31,11 +35,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-report() {  # report <ok|FAIL> <text>
-  echo "$1 $2"
-  [[ $1 == ok ]] || failures=$((failures + 1))
-}
+# shellcheck source=tests/report.sh
+source tests/report.sh
 
 # The runs build the same commit again and again: ccache, where installed, shares the work.
 if command -v ccache >/dev/null; then
@@ -241,11 +242,11 @@ unset TMPDIR
 
 # check_release <what> <signed: no, yes or time-stamped>: the release in $out.
 check_release() {
-  local what=$1 signed=$2 program stripped
+  local what=$1 signed=$2 program unsigned
   for program in EscUpdater.exe escupdate.exe; do
+    [[ $program == EscUpdater.exe ]] && unsigned=$unsigned_gui || unsigned=$unsigned_cli
     if [[ $signed == no ]]; then
-      [[ $program == EscUpdater.exe ]] && stripped=$unsigned_gui || stripped=$unsigned_cli
-      if cmp -s "$out/$program" "$stripped"; then
+      if cmp -s "$out/$program" "$unsigned"; then
         report ok "$what: $program is the unsigned build"
       else
         report FAIL "$what: $program differs from the unsigned build"
@@ -265,8 +266,7 @@ check_release() {
       report ok "$what: the signature of $program verifies against the throwaway CA ($signed)"
     fi
     osslsigncode remove-signature -in "$out/$program" -out "$work/stripped.exe" >/dev/null
-    [[ $program == EscUpdater.exe ]] && stripped=$unsigned_gui || stripped=$unsigned_cli
-    if cmp "$work/stripped.exe" "$stripped"; then
+    if cmp "$work/stripped.exe" "$unsigned"; then
       report ok "$what: $program without its signature equals the unsigned build"
     else
       report FAIL "$what: $program without its signature differs from the unsigned build"
@@ -279,8 +279,7 @@ check_release() {
   else
     report FAIL "$what: SHA256SUMS"
   fi
-  local version commit deb
-  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows-product/CMakeCache.txt)
+  local commit deb
   commit=$(git -C "$src" rev-parse HEAD)
   deb=$out/escupdate_${version}_amd64.deb
   if [[ -f $deb ]] && grep -qx "ESC firmware updater $version" "$out/RELEASE.txt" &&

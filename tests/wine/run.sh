@@ -69,11 +69,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-report() {  # report <ok|FAIL> <text>
-  echo "$1 $2"
-  [[ $1 == ok ]] || failures=$((failures + 1))
-}
+# shellcheck source=tests/report.sh
+source "$here/../report.sh"
 
 echo "== the product and the simulator as built"
 # The link line names no emulator library, and the link map (the program itself is
